@@ -1,0 +1,173 @@
+// The simulated Windows machine: what the native tests drive and inspect.
+//
+// platform_sim.cpp implements every function of common/platform.h against this model, so
+// setup, the launcher and a stand-in installer run unchanged inside one test process. The
+// model is deterministic, runs programs synchronously, and can fail any platform call.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+
+namespace sim {
+
+// A program the machine can run. A file whose content is ProgramImage(name) is that
+// program's executable; CreateProcessA on it runs `main` in-process, as a new simulated
+// process, before CreateProcessA returns. `tail` is the command-line tail of the started
+// command line (common/command_line.h); `instance` is a module handle of the process.
+typedef int (*ProgramMain)(os::Handle instance, const char* tail);
+
+// ---- The machine as a whole
+// Forgets everything: no drives, no files, no processes, no faults, no records. The Windows
+// and system directories and the current directory are empty; the version query reports NT
+// (platform 2, 5.0); the display has 32 bits per pixel and 1 plane.
+void Reset();
+
+// A typical machine: fixed C: (the system drive, `cFreeMb` megabytes free) holding C:\WINDOWS,
+// C:\WINDOWS\SYSTEM and C:\WINDOWS\TEMP; a CD-ROM E: (read-only media) with an empty root;
+// the current directory E:\; platform NT or 9x as asked.
+void ResetTypical(uint32_t cFreeMb = 500, bool windowsNt = true);
+
+// ---- Drives, listed by GetLogicalDriveStringsA in the order they were added.
+void AddDrive(const std::string& root, unsigned type, uint64_t freeBytes);
+void SetDriveFreeBytes(const std::string& root, uint64_t freeBytes);
+void SetFreeSpaceQueryFails(const std::string& root, bool fails);  // GetDiskFreeSpaceA fails, 21
+void SetDriveReadOnly(const std::string& root, bool readOnly);  // writes fail with 19 (or 5)
+// Replaces what GetLogicalDriveStringsA reports with these exact bytes (for odd lists).
+void SetDriveStringsOverride(const std::string& bytes);
+void ClearDriveStringsOverride();
+
+// ---- Directories and version
+void SetWindowsDirectory(const std::string& path);  // as GetWindowsDirectoryA reports it
+void SetSystemDirectory(const std::string& path);
+void SetCurrentDirectory(const std::string& path);  // of the next process started by RunProgram
+void SetPlatform(os::Dword platformId);             // os::kPlatformNt or os::kPlatformWindows
+void SetVersionQueryFails(bool fails);
+
+// ---- Display
+void SetDisplay(int bitsPerPixel, int planes, bool hasDeviceContext = true);
+
+// ---- Files. Paths are absolute (C:\DIR\NAME), matched without regard to case; names keep
+// the case they were created with.
+bool MakeDirectories(const std::string& path);  // with every missing ancestor
+bool PutFile(const std::string& path, const std::string& content,
+             os::Dword attributes = os::kAttrNormal);  // creates missing ancestors
+bool GetFile(const std::string& path, std::string* content);
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+os::Dword Attributes(const std::string& path);  // kInvalidFileAttributes when absent
+// The name as stored, with each component in the case it was created with.
+std::string StoredPath(const std::string& path);
+// Every directory and file below `root` (root excluded), as stored full paths, directories
+// with a trailing backslash, sorted; with content for files. Compare two to find changes.
+struct Entry {
+    std::string path;
+    bool directory;
+    os::Dword attributes;
+    std::string content;
+};
+std::vector<Entry> Snapshot(const std::string& root);
+std::vector<Entry> SnapshotAll();  // every drive
+// Marks a file as open by another program: DeleteFileA, MoveFile*, and opening it for writing
+// fail with 32 (sharing violation); reading still works.
+void SetFileInUse(const std::string& path, bool inUse);
+// Forces the short name of the last component of `path` (otherwise one is derived: a name
+// that is already 8.3 keeps its stored spelling; a longer one becomes e.g. PROGRA~1.TXT).
+void SetShortName(const std::string& path, const std::string& shortName);
+
+// ---- Programs and processes
+std::string ProgramImage(const std::string& name);  // the file content that runs `name`
+void RegisterProgram(const std::string& name, ProgramMain main);
+// Starts a process the way a user or shell would (no parent): command line, current directory.
+// Returns its exit code; a process that cannot be started returns -1.
+int64_t RunProgram(const std::string& commandLine, const std::string& currentDirectory);
+
+struct ProcessRecord {
+    uint32_t parentId;               // 0 for RunProgram
+    uint32_t processId;
+    bool hasApplicationName;         // applicationName != nullptr
+    std::string commandLine;         // as passed to CreateProcessA
+    std::string currentDirectory;    // as passed ("" for nullptr)
+    bool inheritHandles;
+    os::Dword creationFlags;
+    bool inheritedEnvironment;       // environment == nullptr
+    os::Dword startupInfoSize;       // StartupInfo::cb as passed
+    bool started;                    // CreateProcessA succeeded
+    bool finished;
+    int64_t exitCode;                // when finished
+    // Mutex state seen at the moment the process started.
+    bool setupMutexOwnedAtStart;     // "MutexToProtectSetup" owned by anyone
+};
+const std::vector<ProcessRecord>& Processes();  // every CreateProcessA and RunProgram, in order
+
+// ---- Named mutexes
+void HoldMutex(const std::string& name);     // an outside live process owns it
+void ReleaseHeldMutex(const std::string& name);
+bool MutexOwned(const std::string& name);    // owned by a live process
+bool MutexAbandoned(const std::string& name);
+int OpenMutexHandles(const std::string& name);
+
+// ---- What the programs showed
+struct MessageBoxRecord {
+    uint32_t processId;
+    std::string text;
+    std::string caption;
+    unsigned type;
+    bool hadOwner;
+};
+const std::vector<MessageBoxRecord>& MessageBoxes();  // each answered with OK
+
+struct ProgressRecord {
+    bool dialogCreated;      // dialog 103 was created
+    unsigned dialogId;
+    bool commonControlsReady;  // InitCommonControls ran before the dialog was created
+    int rangeLow, rangeHigh;
+    int step;
+    int position;
+    int stepCount;           // PBM_STEPIT messages received
+    bool dismissed;          // EndDialog called
+};
+const ProgressRecord& Progress();  // of the last dialog created
+
+bool WaitCursorShowing();  // the cursor currently set is IDC_WAIT
+
+// ---- Restart-time deletion
+// NT: files recorded by MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), as passed.
+const std::vector<std::string>& PendingDeletions();
+// Starts Windows again: carries out the pending deletions and, as Windows 95/98 does, the
+// NUL= lines of the [Rename] section of WinInit.ini in the Windows directory (then renames
+// it to WININIT.BAK). Returns how many files were deleted.
+int Restart();
+
+// ---- The log of platform calls, in order: operation name and its first text argument.
+struct Call {
+    uint32_t processId;
+    std::string op;
+    std::string arg;
+};
+const std::vector<Call>& Calls();
+void ClearCalls();
+
+// ---- Fault injection. One rule serves every operation.
+// A call is eligible when its operation matches `op` ("" matches every fallible operation)
+// and, when `path` is not empty, its text argument names that path (compared without regard
+// to case). The rule fires on the `nth` eligible call (1-based; 0 means every eligible call),
+// and with `once` only the first time. A firing call fails as the real one would, with
+// `error` as its last error (0 picks a realistic error for that operation).
+struct FaultRule {
+    std::string op;
+    int nth = 0;
+    std::string path;
+    os::Dword error = 0;
+    bool once = true;
+};
+void AddFault(const FaultRule& rule);
+void ClearFaults();
+int FaultsFired();
+// The operations that can fail (the names of the platform.h functions that report failure).
+const std::vector<std::string>& FallibleOperations();
+
+}  // namespace sim
