@@ -35,23 +35,33 @@ void ResetTypical(uint32_t cFreeMb = 500, bool windowsNt = true);
 void AddDrive(const std::string& root, unsigned type, uint64_t freeBytes);
 void SetDriveFreeBytes(const std::string& root, uint64_t freeBytes);
 void SetFreeSpaceQueryFails(const std::string& root, bool fails);  // GetDiskFreeSpaceA fails, 21
-void SetDriveReadOnly(const std::string& root, bool readOnly);  // writes fail with 19 (or 5)
+// Writes fail with 19 (write-protected); on a CD-ROM drive they always fail, with 5.
+void SetDriveReadOnly(const std::string& root, bool readOnly);
+// Free bytes now: file growth through the platform functions uses them up, deletions give
+// them back (PutFile and the other test helpers leave them alone).
+uint64_t DriveFreeBytes(const std::string& root);
 // Replaces what GetLogicalDriveStringsA reports with these exact bytes (for odd lists).
+// The buffer receives exactly `bytes` (no NUL is added); the call returns their count less
+// the final NUL when they end in one, e.g. std::string("c:\\\0d:\\\0\0", 9) returns 8.
+// Empty bytes make the call return 0.
 void SetDriveStringsOverride(const std::string& bytes);
 void ClearDriveStringsOverride();
 
 // ---- Directories and version
 void SetWindowsDirectory(const std::string& path);  // as GetWindowsDirectoryA reports it
 void SetSystemDirectory(const std::string& path);
-void SetCurrentDirectory(const std::string& path);  // of the next process started by RunProgram
-void SetPlatform(os::Dword platformId);             // os::kPlatformNt or os::kPlatformWindows
+// The current directory of the test's own platform calls, and of RunProgram's processes
+// when it is given "".
+void SetCurrentDirectory(const std::string& path);
+void SetPlatform(os::Dword platformId);  // os::kPlatformNt or os::kPlatformWindows
 void SetVersionQueryFails(bool fails);
 
 // ---- Display
 void SetDisplay(int bitsPerPixel, int planes, bool hasDeviceContext = true);
 
 // ---- Files. Paths are absolute (C:\DIR\NAME), matched without regard to case; names keep
-// the case they were created with.
+// the case they were created with. Any component may also be named by its short name.
+// Files put on a CD-ROM drive are read-only, whatever `attributes` says.
 bool MakeDirectories(const std::string& path);  // with every missing ancestor
 bool PutFile(const std::string& path, const std::string& content,
              os::Dword attributes = os::kAttrNormal);  // creates missing ancestors
@@ -81,34 +91,54 @@ void SetShortName(const std::string& path, const std::string& shortName);
 // ---- Programs and processes
 std::string ProgramImage(const std::string& name);  // the file content that runs `name`
 void RegisterProgram(const std::string& name, ProgramMain main);
-// Starts a process the way a user or shell would (no parent): command line, current directory.
-// Returns its exit code; a process that cannot be started returns -1.
+// Starts a process the way a user or shell would (no parent): command line, current directory
+// ("" for the one SetCurrentDirectory gave). Returns its exit code; a process that cannot be
+// started returns -1. Registered programs survive Reset().
+//
+// CreateProcessA finds the program the Windows way: a quoted first word is the name; an
+// unquoted one is tried at each blank in turn ("C:\My Dir\a.exe x" tries "C:\My", then
+// "C:\My Dir\a.exe", ...); each name as is, then with ".exe" when it has no extension; a
+// name without a path in the caller's current directory, then the system and the Windows
+// directories. A missing file fails with 2 (3 when its directory is missing), a file that
+// is not a registered program with 193, a current directory that does not exist with 267.
+// Programs nest at most 16 deep (then 8).
 int64_t RunProgram(const std::string& commandLine, const std::string& currentDirectory);
 
 struct ProcessRecord {
-    uint32_t parentId;               // 0 for RunProgram
+    uint32_t parentId;  // 0 for RunProgram
     uint32_t processId;
-    bool hasApplicationName;         // applicationName != nullptr
-    std::string commandLine;         // as passed to CreateProcessA
-    std::string currentDirectory;    // as passed ("" for nullptr)
+    bool hasApplicationName;       // applicationName != nullptr
+    std::string commandLine;       // as passed to CreateProcessA
+    std::string currentDirectory;  // as passed ("" for nullptr)
     bool inheritHandles;
     os::Dword creationFlags;
-    bool inheritedEnvironment;       // environment == nullptr
-    os::Dword startupInfoSize;       // StartupInfo::cb as passed
-    bool started;                    // CreateProcessA succeeded
+    bool inheritedEnvironment;  // environment == nullptr
+    os::Dword startupInfoSize;  // StartupInfo::cb as passed
+    bool started;               // CreateProcessA succeeded
     bool finished;
-    int64_t exitCode;                // when finished
+    int64_t exitCode;  // when finished
     // Mutex state seen at the moment the process started.
-    bool setupMutexOwnedAtStart;     // "MutexToProtectSetup" owned by anyone
+    bool setupMutexOwnedAtStart;  // "MutexToProtectSetup" owned by anyone
 };
 const std::vector<ProcessRecord>& Processes();  // every CreateProcessA and RunProgram, in order
 
 // ---- Named mutexes
-void HoldMutex(const std::string& name);     // an outside live process owns it
-void ReleaseHeldMutex(const std::string& name);
-bool MutexOwned(const std::string& name);    // owned by a live process
+// The calls a test makes itself run as the process kTestProcessId, which never ends.
+constexpr uint32_t kTestProcessId = 1;
+void HoldMutex(const std::string& name);  // an outside live process owns it (and has a handle)
+// The outside owner ends without releasing it: the mutex is abandoned. Another outside
+// process keeps a handle open, so the object stays until ReleaseHeldMutex or Reset.
+void AbandonHeldMutex(const std::string& name);
+void ReleaseHeldMutex(const std::string& name);  // released and its outside handle closed
+bool MutexOwned(const std::string& name);        // owned by a live process
 bool MutexAbandoned(const std::string& name);
-int OpenMutexHandles(const std::string& name);
+int OpenMutexHandles(const std::string& name);  // held by simulated processes, not outside
+int OpenHandles(uint32_t processId);            // of every kind, of one process
+// Waits without a time limit for something that could never be signalled (a real machine
+// would hang there); they return WAIT_TIMEOUT here.
+int HungWaits();
+int OpenDeviceContexts();  // GetDC without ReleaseDC (a process's go when it ends)
+int LiveHeapBlocks();      // HeapAlloc without HeapFree (a process's go when it ends)
 
 // ---- What the programs showed
 struct MessageBoxRecord {
@@ -118,19 +148,24 @@ struct MessageBoxRecord {
     unsigned type;
     bool hadOwner;
 };
-const std::vector<MessageBoxRecord>& MessageBoxes();  // each answered with OK
+// Each answered with OK; the shell's own error boxes of SHFileOperationA are here too.
+const std::vector<MessageBoxRecord>& MessageBoxes();
 
 struct ProgressRecord {
-    bool dialogCreated;      // dialog 103 was created
+    bool dialogCreated;  // dialog 103 was created
     unsigned dialogId;
     bool commonControlsReady;  // InitCommonControls ran before the dialog was created
     int rangeLow, rangeHigh;
     int step;
     int position;
-    int stepCount;           // PBM_STEPIT messages received
-    bool dismissed;          // EndDialog called
+    int stepCount;   // PBM_STEPIT messages received
+    bool dismissed;  // EndDialog called
 };
-const ProgressRecord& Progress();  // of the last dialog created
+// Of the last dialog created. CreateDialogParamA fails (1407) in a process that has not
+// called InitCommonControls, as the progress bar's class then does not exist. A new bar
+// has range 0..100 and step 10; PBM_STEPIT past the top starts over from the bottom, as
+// comctl32 does.
+const ProgressRecord& Progress();
 
 bool WaitCursorShowing();  // the cursor currently set is IDC_WAIT
 
@@ -142,7 +177,9 @@ const std::vector<std::string>& PendingDeletions();
 // it to WININIT.BAK). Returns how many files were deleted.
 int Restart();
 
-// ---- The log of platform calls, in order: operation name and its first text argument.
+// ---- The log of platform calls, in order: operation name and its first text argument
+// (CreateProcessA: the application name, else the command line; calls on a file handle:
+// the file's path; waits and releases: the mutex's name; resources: "#103").
 struct Call {
     uint32_t processId;
     std::string op;

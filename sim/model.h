@@ -1,0 +1,207 @@
+// The state of the simulated machine, shared by the control API (machine.cpp) and the
+// platform functions (platform_sim.cpp). Nothing outside sim/ includes this header.
+#pragma once
+
+#include <stdint.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/machine.h"
+
+namespace sim {
+namespace model {
+
+// The outside process that HoldMutex plays, and the test itself: the process on whose behalf
+// the platform functions run when a test calls them directly.
+constexpr uint32_t kOutsideProcessId = 2;
+constexpr uint32_t kHostProcessId = 1;
+
+struct Node {
+    std::string name;  // as created
+    bool directory = false;
+    os::Dword attributes = os::kAttrNormal;  // never holds kAttrDirectory
+    std::string content;
+    std::string forcedShortName;  // SetShortName; empty: derived
+    bool inUse = false;           // open by a program outside the simulation
+    uint64_t serial = 0;          // creation order, for the ~N of derived short names
+    Node* parent = nullptr;
+    std::map<std::string, std::shared_ptr<Node>> children;  // keyed by upper-case name
+};
+
+struct Drive {
+    std::string root;  // "C:\"
+    char letter = 'C';
+    unsigned type = os::kDriveFixed;
+    uint64_t freeBytes = 0;
+    bool freeQueryFails = false;
+    bool readOnly = false;
+    std::shared_ptr<Node> top;
+};
+
+// A path after GetFullPathNameA's rules: a drive letter and the components below its root.
+struct Path {
+    char letter = 0;
+    std::vector<std::string> parts;
+    bool trailingSeparator = false;
+};
+
+struct Found {
+    Node* node = nullptr;    // the object the path names, or nullptr
+    Node* parent = nullptr;  // its directory, when that exists
+    os::Dword missing = 0;   // 2 when only the last component is missing, 3 when more is
+    Drive* drive = nullptr;
+};
+
+struct Process {
+    uint32_t id = 0;
+    uint32_t parentId = 0;
+    std::string currentDirectory;  // as given, in full form
+    os::Dword lastError = 0;
+    bool commonControls = false;
+    bool alive = true;
+    int recordIndex = -1;
+};
+
+enum class Kind { kMutex, kProcess, kThread, kFile };
+
+struct HandleObject {
+    Kind kind = Kind::kMutex;
+    uint32_t processId = 0;  // the process that owns the handle
+    int mutexId = 0;
+    uint32_t targetProcess = 0;
+    std::shared_ptr<Node> node;
+    Drive* drive = nullptr;
+    os::Dword access = 0;
+    os::Dword share = 0;
+    uint64_t position = 0;
+};
+
+struct Mutex {
+    std::string name;
+    uint32_t owner = 0;
+    int count = 0;
+    bool abandoned = false;
+    int handles = 0;         // handles of simulated processes
+    int outsideHandles = 0;  // the outside holder's
+};
+
+enum class WindowKind { kDialog, kProgressBar };
+
+struct Window {
+    WindowKind kind = WindowKind::kDialog;
+    uint32_t processId = 0;
+    bool alive = true;
+    uintptr_t dialog = 0;  // the progress bar's dialog
+    ProgressRecord progress = ProgressRecord();
+};
+
+struct PendingOperation {
+    std::string asPassed;
+    std::string source;  // full path
+    std::string target;  // full path; empty: delete
+};
+
+struct FaultState {
+    FaultRule rule;
+    int eligible = 0;
+    bool fired = false;
+};
+
+struct Machine {
+    std::vector<std::unique_ptr<Drive>> drives;
+    bool driveStringsOverridden = false;
+    std::string driveStringsOverride;
+    std::string windowsDirectory;
+    std::string systemDirectory;
+    std::string currentDirectory;
+    os::Dword platform = os::kPlatformNt;
+    bool versionQueryFails = false;
+    int bitsPerPixel = 32;
+    int planes = 1;
+    bool hasDeviceContext = true;
+    uint64_t nextSerial = 1;
+
+    std::map<uint32_t, Process> processes;
+    std::vector<uint32_t> running;  // innermost last; empty: the test itself
+    uint32_t nextProcessId = 0x100;
+    std::vector<ProcessRecord> records;
+
+    std::map<uintptr_t, HandleObject> handles;
+    uintptr_t nextHandle = 0x1000;
+    std::map<int, Mutex> mutexes;
+    int nextMutexId = 1;
+    std::map<std::string, bool> outsideHolds;  // upper-case name -> still owns it
+
+    std::map<uintptr_t, Window> windows;
+    uintptr_t nextWindow = 0x20000;
+    uintptr_t lastDialog = 0;
+    ProgressRecord noDialog = ProgressRecord();
+    std::map<uintptr_t, uint32_t> deviceContexts;
+    uintptr_t nextDc = 0x30000;
+    uintptr_t cursor = 0;
+    std::map<void*, uint32_t> heapBlocks;
+    int hungWaits = 0;
+
+    std::vector<MessageBoxRecord> messageBoxes;
+    std::vector<PendingOperation> pending;
+    std::vector<std::string> pendingDeletions;
+    std::vector<Call> calls;
+    std::vector<FaultState> faults;
+    int faultsFired = 0;
+    std::map<std::string, ProgramMain> programs;
+};
+
+Machine& M();
+
+// Text.
+unsigned char UpperChar(unsigned char c);  // CharUpperA in code page 1252
+std::string Upper(const std::string& text);
+bool EqualNoCase(const std::string& a, const std::string& b);
+
+// Processes: the one whose code is running (the test itself when none is).
+Process& Current();
+void SetError(os::Dword error);
+
+// Paths and the file tree.
+Drive* FindDrive(char letter);
+// GetFullPathNameA's rules relative to `currentDirectory`; 0 or an error number. The ANSI
+// functions refuse paths of 260 characters or more (206); the test helpers, which stand for
+// whatever put the files there, set `maxPathLimit` false.
+os::Dword ParsePath(const char* text, const std::string& currentDirectory, Path* out,
+                    bool maxPathLimit = true);
+std::string PathText(const Path& path);  // "C:\A\B", or "C:\" for the root
+Found Lookup(const Path& path);
+// Parses relative to the running process and looks up; *error gets the parse error.
+Found Resolve(const char* text, Path* path, os::Dword* error);
+Node* FindChild(Node* directory, const std::string& name);
+Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
+std::shared_ptr<Node> DetachChild(Node* node);
+std::string ShortNameOf(const Node* node);
+std::string StoredPathOf(const Drive* drive, const Node* node);
+Drive* DriveOf(const Node* node);
+// The error a write to `drive` fails with, 0 when it can be written.
+os::Dword WriteProtection(const Drive* drive);
+// A directory that is the current directory of a live process.
+bool IsCurrentDirectoryOfLiveProcess(const Node* node);
+
+// Handles.
+os::Handle NewHandle(const HandleObject& object);
+HandleObject* FindHandle(os::Handle handle);  // of the running process
+void CloseHandleObject(uintptr_t value);
+void EndProcess(uint32_t processId);
+
+// Programs.
+ProgramMain ProgramOfImage(const std::string& content);  // nullptr: not a registered program
+// Finds the program that CreateProcessA would start; 0 or the error it fails with.
+os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main);
+bool NestingTooDeep();
+// Runs `main` as a new process for the record at `recordIndex`; returns its exit code.
+int64_t StartProcess(int recordIndex, ProgramMain main, const std::string& commandLine,
+                     const std::string& currentDirectory, uint32_t parentId);
+int MutexIdByName(const std::string& name);  // 0 when there is no such mutex
+
+}  // namespace model
+}  // namespace sim

@@ -1,0 +1,1636 @@
+// The platform seam implemented against the simulated machine (sim/model.h).
+//
+// Each function logs itself (Calls()), lets the fault rules fail it when it is fallible, and
+// otherwise does what the Windows function does to the model, with Windows's results and
+// last errors. Handles and window handles are plain numbers, never dereferenced.
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "common/instance_guard.h"
+#include "common/platform.h"
+#include "sim/machine.h"
+#include "sim/model.h"
+
+using namespace sim;
+using namespace sim::model;
+
+namespace {
+
+// Windows error numbers that common/platform.h does not name.
+enum : os::Dword {
+    kErrorNotSameDevice = 17,
+    kErrorCallNotImplemented = 120,
+    kErrorInvalidName = 123,
+    kErrorBadExeFormat = 193,
+    kErrorDirectory = 267,
+    kErrorNotOwner = 288,
+    kErrorInvalidWindowHandle = 1400,
+    kErrorCannotFindWindowClass = 1407,
+    kErrorControlIdNotFound = 1421,
+    kErrorResourceTypeNotFound = 1813,
+    kErrorResourceNameNotFound = 1814,
+};
+
+const uintptr_t kDesktopWindow = 0x10010;
+const uintptr_t kCursorBase = 0x40000;
+const unsigned kWmInitDialog = 0x0110;
+const unsigned kProgressDialogId = 103;
+const int kProgressBarId = 1000;
+const uint64_t kClusterBytes = 8 * 512;
+// CreateDirectoryA leaves room for an 8.3 name below the new directory: MAX_PATH - 12.
+const size_t kMaxDirectoryChars = 248;
+
+struct Fallible {
+    const char* op;
+    os::Dword error;  // the realistic default
+};
+
+const Fallible kFallible[] = {
+    {"CreateMutexA", os::kErrorAccessDenied},
+    {"WaitForSingleObject", os::kErrorInvalidHandle},
+    {"ReleaseMutex", kErrorNotOwner},
+    {"CreateProcessA", os::kErrorFileNotFound},
+    {"GetCurrentDirectoryA", os::kErrorAccessDenied},
+    {"GetWindowsDirectoryA", os::kErrorAccessDenied},
+    {"GetSystemDirectoryA", os::kErrorAccessDenied},
+    {"CreateDirectoryA", os::kErrorAccessDenied},
+    {"RemoveDirectoryA", os::kErrorAccessDenied},
+    {"GetFullPathNameA", os::kErrorPathNotFound},
+    {"GetLogicalDriveStringsA", os::kErrorAccessDenied},
+    {"GetDriveTypeA", os::kErrorPathNotFound},
+    {"GetDiskFreeSpaceA", os::kErrorNotReady},
+    {"GetFileAttributesA", os::kErrorAccessDenied},
+    {"SetFileAttributesA", os::kErrorAccessDenied},
+    {"SHFileOperationA", os::kErrorAccessDenied},
+    {"DeleteFileA", os::kErrorAccessDenied},
+    {"MoveFileA", os::kErrorAccessDenied},
+    {"MoveFileExA", os::kErrorAccessDenied},
+    {"GetShortPathNameA", os::kErrorFileNotFound},
+    {"CreateFileA", os::kErrorSharingViolation},
+    {"ReadFile", os::kErrorAccessDenied},
+    {"WriteFile", os::kErrorDiskFull},
+    {"GetFileSize", os::kErrorAccessDenied},
+    {"FlushFileBuffers", os::kErrorAccessDenied},
+    {"HeapAlloc", os::kErrorNotEnoughMemory},
+    {"GetVersionExA", os::kErrorInvalidParameter},
+    {"GetDC", os::kErrorNotEnoughMemory},
+    {"CreateDialogParamA", kErrorResourceTypeNotFound},
+    {"GetDlgItem", kErrorControlIdNotFound},
+    {"MessageBoxA", os::kErrorNotEnoughMemory},
+};
+
+const Fallible* FindFallible(const char* op) {
+    for (const Fallible& entry : kFallible) {
+        if (strcmp(entry.op, op) == 0) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+std::string Text(const char* text) {
+    return text == nullptr ? std::string() : text;
+}
+
+// A rule's path names the call's argument when the two are equal without regard to case,
+// as given or as full paths.
+bool PathMatches(const std::string& rulePath, const char* argument) {
+    if (argument == nullptr) {
+        return false;
+    }
+    if (EqualNoCase(rulePath, argument)) {
+        return true;
+    }
+    Path a;
+    Path b;
+    const std::string& current = Current().currentDirectory;
+    return ParsePath(rulePath.c_str(), current, &a, false) == 0 &&
+           ParsePath(argument, current, &b, false) == 0 && EqualNoCase(PathText(a), PathText(b));
+}
+
+void Log(const char* op, const std::string& argument) {
+    Call call;
+    call.processId = Current().id;
+    call.op = op;
+    call.arg = argument;
+    M().calls.push_back(call);
+}
+
+// Logs the call. For a fallible operation, counts it against every fault rule; true when a
+// rule fires, the last error then being the rule's error (or the operation's default).
+bool Enter(const char* op, const char* argument, const char* second = nullptr) {
+    Log(op, Text(argument));
+    const Fallible* fallible = FindFallible(op);
+    if (fallible == nullptr) {
+        return false;
+    }
+    Machine& m = M();
+    bool fire = false;
+    os::Dword error = 0;
+    for (FaultState& state : m.faults) {
+        const FaultRule& rule = state.rule;
+        if (!rule.op.empty() && rule.op != op) {
+            continue;
+        }
+        if (!rule.path.empty() && !PathMatches(rule.path, argument) &&
+            !PathMatches(rule.path, second)) {
+            continue;
+        }
+        ++state.eligible;
+        bool fires = false;
+        if (rule.nth <= 0) {
+            fires = !rule.once || !state.fired;
+        } else {
+            fires = rule.once ? state.eligible == rule.nth : state.eligible >= rule.nth;
+        }
+        if (fires && !fire) {
+            fire = true;
+            state.fired = true;
+            ++m.faultsFired;
+            error = rule.error != 0 ? rule.error : fallible->error;
+        }
+    }
+    if (fire) {
+        SetError(error);
+    }
+    return fire;
+}
+
+std::string ResourceText(const char* name) {
+    uintptr_t value = reinterpret_cast<uintptr_t>(name);
+    if (value < 0x10000) {
+        return "#" + std::to_string(value);
+    }
+    return name;
+}
+
+// The shared pointer that keeps a node of the tree alive.
+std::shared_ptr<Node> SharedOf(Node* node) {
+    return node->parent->children[Upper(node->name)];
+}
+
+uint64_t TreeBytes(const Node* node) {
+    uint64_t total = node->content.size();
+    for (const auto& entry : node->children) {
+        total += TreeBytes(entry.second.get());
+    }
+    return total;
+}
+
+// An open handle of any process that refuses to share `access` (kGenericRead/Write) or, for
+// kShareDelete, deletion.
+bool OpenWithoutSharing(const Node* node, os::Dword needed) {
+    for (auto& entry : M().handles) {
+        const HandleObject& handle = entry.second;
+        if (handle.kind != Kind::kFile || handle.node.get() != node) {
+            continue;
+        }
+        if ((needed & os::kGenericRead) != 0 && (handle.share & os::kShareRead) == 0) {
+            return true;
+        }
+        if ((needed & os::kGenericWrite) != 0 && (handle.share & os::kShareWrite) == 0) {
+            return true;
+        }
+        if ((needed & os::kShareDelete) != 0 && (handle.share & os::kShareDelete) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// True when a handle already open on `node` has access that the new share mode refuses.
+bool ConflictsWithOpenAccess(const Node* node, os::Dword share) {
+    for (auto& entry : M().handles) {
+        const HandleObject& handle = entry.second;
+        if (handle.kind != Kind::kFile || handle.node.get() != node) {
+            continue;
+        }
+        if (((handle.access & os::kGenericRead) != 0 && (share & os::kShareRead) == 0) ||
+            ((handle.access & os::kGenericWrite) != 0 && (share & os::kShareWrite) == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+os::Dword SettableAttributes(os::Dword attributes) {
+    return attributes & (os::kAttrReadOnly | os::kAttrHidden | os::kAttrSystem | os::kAttrArchive);
+}
+
+void RemoveFromTree(Node* node, Drive* drive) {
+    drive->freeBytes += TreeBytes(node);
+    DetachChild(node);
+}
+
+// Copies the `size` characters of `text` and a NUL when `capacity` holds them; returns the
+// Windows result: the length without NUL, or the needed size with NUL when it doesn't fit.
+os::Dword CopyOut(const std::string& text, char* buffer, os::Dword capacity) {
+    os::Dword length = static_cast<os::Dword>(text.size());
+    if (buffer == nullptr || capacity < length + 1) {
+        return length + 1;
+    }
+    memcpy(buffer, text.c_str(), length + 1);
+    return length;
+}
+
+Window* LiveWindow(os::Handle handle) {
+    auto it = M().windows.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == M().windows.end() || !it->second.alive) {
+        return nullptr;
+    }
+    return &it->second;
+}
+
+os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool copyAllowed);
+
+}  // namespace
+
+namespace sim {
+const std::vector<std::string>& FallibleOperations() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> list;
+        for (const Fallible& entry : kFallible) {
+            list.push_back(entry.op);
+        }
+        return list;
+    }();
+    return names;
+}
+}  // namespace sim
+
+namespace os {
+
+// ---- Errors
+
+Dword GetLastError() {
+    Log("GetLastError", "");
+    return Current().lastError;
+}
+
+void SetLastError(Dword error) {
+    Log("SetLastError", "");
+    Current().lastError = error;
+}
+
+// ---- Single instance
+
+Handle CreateMutexA(void* security, Bool initialOwner, const char* name) {
+    (void)security;
+    if (Enter("CreateMutexA", name)) {
+        return nullptr;
+    }
+    Machine& m = M();
+    int id = name == nullptr ? 0 : MutexIdByName(name);
+    bool existed = id != 0;
+    if (!existed) {
+        id = m.nextMutexId++;
+        m.mutexes[id].name = Text(name);
+        if (initialOwner) {
+            m.mutexes[id].owner = Current().id;
+            m.mutexes[id].count = 1;
+        }
+    }
+    // An existing mutex ignores initialOwner, as Windows does.
+    ++m.mutexes[id].handles;
+    HandleObject object;
+    object.kind = Kind::kMutex;
+    object.processId = Current().id;
+    object.mutexId = id;
+    SetError(existed ? kErrorAlreadyExists : kErrorSuccess);
+    return NewHandle(object);
+}
+
+Dword WaitForSingleObject(Handle object, Dword milliseconds) {
+    HandleObject* handle = FindHandle(object);
+    std::string name;
+    if (handle != nullptr && handle->kind == Kind::kMutex) {
+        name = M().mutexes[handle->mutexId].name;
+    }
+    if (Enter("WaitForSingleObject", name.c_str())) {
+        return kWaitFailed;
+    }
+    if (handle == nullptr) {
+        SetError(kErrorInvalidHandle);
+        return kWaitFailed;
+    }
+    Machine& m = M();
+    uint32_t me = Current().id;
+    switch (handle->kind) {
+        case Kind::kMutex: {
+            Mutex& mutex = m.mutexes[handle->mutexId];
+            if (mutex.owner == me) {
+                ++mutex.count;
+                return kWaitObject0;
+            }
+            if (mutex.owner == 0) {
+                mutex.owner = me;
+                mutex.count = 1;
+                if (mutex.abandoned) {
+                    mutex.abandoned = false;
+                    return kWaitAbandoned;
+                }
+                return kWaitObject0;
+            }
+            // Another live process owns it. Nothing runs concurrently here, so waiting could
+            // not change that: the wait times out at once, as if its time had passed.
+            if (milliseconds == kInfinite) {
+                ++m.hungWaits;
+            }
+            return kWaitTimeout;
+        }
+        case Kind::kProcess:
+        case Kind::kThread:
+            if (!m.processes[handle->targetProcess].alive) {
+                return kWaitObject0;
+            }
+            if (milliseconds == kInfinite) {
+                ++m.hungWaits;
+            }
+            return kWaitTimeout;
+        case Kind::kFile:
+            return kWaitObject0;
+    }
+    return kWaitFailed;
+}
+
+Bool ReleaseMutex(Handle mutex) {
+    HandleObject* handle = FindHandle(mutex);
+    std::string name;
+    if (handle != nullptr && handle->kind == Kind::kMutex) {
+        name = M().mutexes[handle->mutexId].name;
+    }
+    if (Enter("ReleaseMutex", name.c_str())) {
+        return 0;
+    }
+    if (handle == nullptr || handle->kind != Kind::kMutex) {
+        SetError(kErrorInvalidHandle);
+        return 0;
+    }
+    Mutex& object = M().mutexes[handle->mutexId];
+    if (object.owner != Current().id) {
+        SetError(kErrorNotOwner);
+        return 0;
+    }
+    if (--object.count <= 0) {
+        object.owner = 0;
+        object.count = 0;
+    }
+    return 1;
+}
+
+Bool CloseHandle(Handle object) {
+    Log("CloseHandle", "");
+    if (FindHandle(object) == nullptr) {
+        SetError(kErrorInvalidHandle);
+        return 0;
+    }
+    CloseHandleObject(reinterpret_cast<uintptr_t>(object));
+    return 1;
+}
+
+// ---- Processes
+
+Bool CreateProcessA(const char* applicationName, char* commandLine, void* processSecurity,
+                    void* threadSecurity, Bool inheritHandles, Dword creationFlags,
+                    void* environment, const char* currentDirectory, StartupInfo* startupInfo,
+                    ProcessInformation* processInformation) {
+    (void)processSecurity;
+    (void)threadSecurity;
+    Machine& m = M();
+    ProcessRecord record = ProcessRecord();
+    record.parentId = Current().id;
+    record.hasApplicationName = applicationName != nullptr;
+    record.commandLine = Text(commandLine);
+    record.currentDirectory = Text(currentDirectory);
+    record.inheritHandles = inheritHandles != 0;
+    record.creationFlags = creationFlags;
+    record.inheritedEnvironment = environment == nullptr;
+    record.startupInfoSize = startupInfo == nullptr ? 0 : startupInfo->cb;
+    m.records.push_back(record);
+    int index = static_cast<int>(m.records.size()) - 1;
+
+    if (Enter("CreateProcessA", applicationName != nullptr ? applicationName : commandLine)) {
+        return 0;
+    }
+    if (startupInfo == nullptr || processInformation == nullptr ||
+        (applicationName == nullptr && commandLine == nullptr)) {
+        SetError(kErrorInvalidParameter);
+        return 0;
+    }
+    std::string directory = Current().currentDirectory;
+    if (currentDirectory != nullptr) {
+        Path path;
+        Dword error = 0;
+        Found found = Resolve(currentDirectory, &path, &error);
+        if (error != 0 || found.node == nullptr || !found.node->directory) {
+            SetError(kErrorDirectory);
+            return 0;
+        }
+        directory = PathText(path);
+    }
+    sim::ProgramMain main = nullptr;
+    Dword error = FindProgram(applicationName, commandLine, &main);
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    if (NestingTooDeep()) {
+        SetError(kErrorNotEnoughMemory);
+        return 0;
+    }
+    m.records[index].setupMutexOwnedAtStart = sim::MutexOwned(kSetupMutexName);
+    uint32_t parent = Current().id;
+    StartProcess(index, main, commandLine != nullptr ? commandLine : applicationName, directory,
+                 parent);
+    // The child has already ended, so both handles are signalled.
+    HandleObject process;
+    process.kind = Kind::kProcess;
+    process.processId = parent;
+    process.targetProcess = m.records[index].processId;
+    HandleObject thread = process;
+    thread.kind = Kind::kThread;
+    processInformation->process = NewHandle(process);
+    processInformation->thread = NewHandle(thread);
+    processInformation->processId = process.targetProcess;
+    processInformation->threadId = process.targetProcess + 2;
+    return 1;
+}
+
+// ---- Directories
+
+Dword GetCurrentDirectoryA(Dword bufferLength, char* buffer) {
+    if (Enter("GetCurrentDirectoryA", nullptr)) {
+        return 0;
+    }
+    const std::string& directory = Current().currentDirectory;
+    if (directory.empty()) {
+        SetError(kErrorFileNotFound);
+        return 0;
+    }
+    return CopyOut(directory, buffer, bufferLength);
+}
+
+unsigned GetWindowsDirectoryA(char* buffer, unsigned size) {
+    if (Enter("GetWindowsDirectoryA", nullptr)) {
+        return 0;
+    }
+    if (M().windowsDirectory.empty()) {
+        SetError(kErrorFileNotFound);
+        return 0;
+    }
+    return CopyOut(M().windowsDirectory, buffer, size);
+}
+
+unsigned GetSystemDirectoryA(char* buffer, unsigned size) {
+    if (Enter("GetSystemDirectoryA", nullptr)) {
+        return 0;
+    }
+    if (M().systemDirectory.empty()) {
+        SetError(kErrorFileNotFound);
+        return 0;
+    }
+    return CopyOut(M().systemDirectory, buffer, size);
+}
+
+Bool CreateDirectoryA(const char* path, void* security) {
+    (void)security;
+    if (Enter("CreateDirectoryA", path)) {
+        return 0;
+    }
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(path, &parsed, &error);
+    if (error == 0 && PathText(parsed).size() > kMaxDirectoryChars) {
+        error = kErrorFilenameTooLong;
+    }
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    if (found.node != nullptr) {
+        SetError(kErrorAlreadyExists);
+        return 0;
+    }
+    if (found.parent == nullptr) {
+        SetError(kErrorPathNotFound);
+        return 0;
+    }
+    if (Dword protection = WriteProtection(found.drive)) {
+        SetError(protection);
+        return 0;
+    }
+    AddChild(found.parent, parsed.parts.back(), true);
+    return 1;
+}
+
+Bool RemoveDirectoryA(const char* path) {
+    if (Enter("RemoveDirectoryA", path)) {
+        return 0;
+    }
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(path, &parsed, &error);
+    if (error == 0 && found.node == nullptr) {
+        error = found.missing;
+    }
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    Node* node = found.node;
+    if (!node->directory) {
+        SetError(kErrorDirectory);
+        return 0;
+    }
+    if (node->parent == nullptr || (node->attributes & kAttrReadOnly) != 0) {
+        SetError(kErrorAccessDenied);
+        return 0;
+    }
+    if (Dword protection = WriteProtection(found.drive)) {
+        SetError(protection);
+        return 0;
+    }
+    // A process's current directory is open in that process, without delete sharing.
+    if (IsCurrentDirectoryOfLiveProcess(node)) {
+        SetError(kErrorSharingViolation);
+        return 0;
+    }
+    if (!node->children.empty()) {
+        SetError(kErrorDirNotEmpty);
+        return 0;
+    }
+    DetachChild(node);
+    return 1;
+}
+
+Dword GetFullPathNameA(const char* path, Dword bufferLength, char* buffer, char** filePart) {
+    if (Enter("GetFullPathNameA", path)) {
+        return 0;
+    }
+    Path parsed;
+    Dword error = ParsePath(path, Current().currentDirectory, &parsed);
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    std::string text = PathText(parsed);
+    if (parsed.trailingSeparator && !parsed.parts.empty()) {
+        text += '\\';
+    }
+    Dword result = CopyOut(text, buffer, bufferLength);
+    if (result < bufferLength && filePart != nullptr) {
+        *filePart = text.back() == '\\' ? nullptr : buffer + text.rfind('\\') + 1;
+    }
+    return result;
+}
+
+// ---- Drives
+
+Dword GetLogicalDriveStringsA(Dword bufferLength, char* buffer) {
+    if (Enter("GetLogicalDriveStringsA", nullptr)) {
+        return 0;
+    }
+    Machine& m = M();
+    std::string bytes;
+    if (m.driveStringsOverridden) {
+        bytes = m.driveStringsOverride;
+    } else {
+        for (auto& drive : m.drives) {
+            bytes += drive->root;
+            bytes += '\0';
+        }
+        bytes += '\0';
+    }
+    if (bytes.empty()) {
+        return 0;
+    }
+    if (bufferLength < bytes.size() || buffer == nullptr) {
+        return static_cast<Dword>(bytes.size());  // the size needed; nothing written
+    }
+    memcpy(buffer, bytes.data(), bytes.size());
+    // The count leaves out the NUL that ends the list.
+    return static_cast<Dword>(bytes.back() == '\0' ? bytes.size() - 1 : bytes.size());
+}
+
+// The drive of a root "X:\" (nullptr for the current drive), or nullptr.
+static Drive* DriveOfRoot(const char* root, bool* wellFormed) {
+    std::string text;
+    if (root == nullptr) {
+        text = Current().currentDirectory.substr(0, 3);
+    } else {
+        text = root;
+    }
+    *wellFormed = text.size() == 3 && text[1] == ':' && text[2] == '\\';
+    return *wellFormed ? FindDrive(text[0]) : nullptr;
+}
+
+unsigned GetDriveTypeA(const char* root) {
+    if (Enter("GetDriveTypeA", root)) {
+        return kDriveUnknown;
+    }
+    bool wellFormed = false;
+    Drive* drive = DriveOfRoot(root, &wellFormed);
+    return drive == nullptr ? static_cast<unsigned>(kDriveNoRootDir) : drive->type;
+}
+
+Bool GetDiskFreeSpaceA(const char* root, Dword* sectorsPerCluster, Dword* bytesPerSector,
+                       Dword* freeClusters, Dword* totalClusters) {
+    if (Enter("GetDiskFreeSpaceA", root)) {
+        return 0;
+    }
+    bool wellFormed = false;
+    Drive* drive = DriveOfRoot(root, &wellFormed);
+    if (drive == nullptr) {
+        SetError(wellFormed ? static_cast<Dword>(kErrorPathNotFound) : kErrorInvalidName);
+        return 0;
+    }
+    if (drive->freeQueryFails) {
+        SetError(kErrorNotReady);
+        return 0;
+    }
+    // 8 sectors of 512 bytes per cluster; counts beyond 32 bits are capped.
+    uint64_t free = drive->freeBytes / kClusterBytes;
+    uint64_t total = (drive->freeBytes + TreeBytes(drive->top.get())) / kClusterBytes;
+    if (sectorsPerCluster != nullptr) {
+        *sectorsPerCluster = 8;
+    }
+    if (bytesPerSector != nullptr) {
+        *bytesPerSector = 512;
+    }
+    if (freeClusters != nullptr) {
+        *freeClusters = static_cast<Dword>(std::min<uint64_t>(free, 0xFFFFFFFFu));
+    }
+    if (totalClusters != nullptr) {
+        *totalClusters = static_cast<Dword>(std::min<uint64_t>(total, 0xFFFFFFFFu));
+    }
+    return 1;
+}
+
+// ---- Files
+
+Dword GetFileAttributesA(const char* path) {
+    if (Enter("GetFileAttributesA", path)) {
+        return kInvalidFileAttributes;
+    }
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(path, &parsed, &error);
+    if (error == 0 && found.node == nullptr) {
+        error = found.missing;
+    }
+    if (error != 0) {
+        SetError(error);
+        return kInvalidFileAttributes;
+    }
+    return found.node->directory ? (found.node->attributes | kAttrDirectory)
+                                 : found.node->attributes;
+}
+
+Bool SetFileAttributesA(const char* path, Dword attributes) {
+    if (Enter("SetFileAttributesA", path)) {
+        return 0;
+    }
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(path, &parsed, &error);
+    if (error == 0 && found.node == nullptr) {
+        error = found.missing;
+    }
+    if (error == 0) {
+        error = WriteProtection(found.drive);
+    }
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    Dword kept = SettableAttributes(attributes);
+    if (found.node->directory) {
+        found.node->attributes = kept;
+    } else {
+        found.node->attributes = kept == 0 ? static_cast<Dword>(kAttrNormal) : kept;
+    }
+    return 1;
+}
+
+Bool DeleteFileA(const char* path) {
+    if (Enter("DeleteFileA", path)) {
+        return 0;
+    }
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(path, &parsed, &error);
+    if (error == 0 && found.node == nullptr) {
+        error = found.missing;
+    }
+    if (error == 0 && (found.node->directory || (found.node->attributes & kAttrReadOnly) != 0)) {
+        error = kErrorAccessDenied;
+    }
+    if (error == 0) {
+        error = WriteProtection(found.drive);
+    }
+    if (error == 0 && (found.node->inUse || OpenWithoutSharing(found.node, kShareDelete))) {
+        error = kErrorSharingViolation;
+    }
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    RemoveFromTree(found.node, found.drive);
+    return 1;
+}
+
+Bool MoveFileA(const char* existing, const char* newName) {
+    if (Enter("MoveFileA", existing, newName)) {
+        return 0;
+    }
+    // MoveFile copies a file to another drive by itself.
+    Dword error = MoveNode(existing, newName, false, true);
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    return 1;
+}
+
+Bool MoveFileExA(const char* existing, const char* newName, Dword flags) {
+    if (Enter("MoveFileExA", existing, newName)) {
+        return 0;
+    }
+    Machine& m = M();
+    Dword error = 0;
+    if ((flags & kMoveDelayUntilReboot) != 0) {
+        // Windows 95/98 has no delayed moves; WININIT.INI is their way.
+        if (m.platform != kPlatformNt) {
+            SetError(kErrorCallNotImplemented);
+            return 0;
+        }
+        Path source;
+        Path target;
+        error = ParsePath(existing, Current().currentDirectory, &source);
+        if (error == 0 && newName != nullptr) {
+            error = ParsePath(newName, Current().currentDirectory, &target);
+        }
+        if (error != 0) {
+            SetError(error);
+            return 0;
+        }
+        // The session manager does the work at the next start; nothing is checked now.
+        PendingOperation operation;
+        operation.asPassed = existing;
+        operation.source = PathText(source);
+        if (newName != nullptr) {
+            operation.target = PathText(target);
+        } else {
+            m.pendingDeletions.push_back(existing);
+        }
+        m.pending.push_back(operation);
+        return 1;
+    }
+    if (newName == nullptr) {
+        SetError(kErrorInvalidParameter);
+        return 0;
+    }
+    error = MoveNode(existing, newName, (flags & kMoveReplaceExisting) != 0,
+                     (flags & kMoveCopyAllowed) != 0);
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    return 1;
+}
+
+Dword GetShortPathNameA(const char* longPath, char* shortPath, Dword bufferLength) {
+    if (Enter("GetShortPathNameA", longPath)) {
+        return 0;
+    }
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(longPath, &parsed, &error);
+    if (error == 0 && found.node == nullptr) {
+        error = found.missing;
+    }
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    // Each component is replaced by its short name; the form of the path (relative, drive
+    // relative, "." and "..") stays as given.
+    std::string text(longPath);
+    std::replace(text.begin(), text.end(), '/', '\\');
+    std::string result;
+    std::string rest;
+    Node* node = nullptr;
+    Path base;
+    const std::string& current = Current().currentDirectory;
+    if (text.size() >= 2 && text[1] == ':') {
+        ParsePath(text.substr(0, 2).c_str(), current, &base);
+        result = text.substr(0, 2);
+        rest = text.substr(2);
+        if (!rest.empty() && rest[0] == '\\') {
+            base.parts.clear();
+        }
+    } else {
+        ParsePath(".", current, &base);
+        rest = text;
+        if (!rest.empty() && rest[0] == '\\') {
+            base.parts.clear();
+        }
+    }
+    node = Lookup(base).node;
+    size_t start = 0;
+    while (start <= rest.size() && node != nullptr) {
+        size_t end = rest.find('\\', start);
+        if (end == std::string::npos) {
+            end = rest.size();
+        }
+        std::string part = rest.substr(start, end - start);
+        std::string trimmed = part;
+        while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' ') &&
+               trimmed != "." && trimmed != "..") {
+            trimmed.pop_back();
+        }
+        if (part.empty() || part == ".") {
+            result += part;
+        } else if (part == "..") {
+            result += part;
+            node = node->parent != nullptr ? node->parent : node;
+        } else {
+            node = FindChild(node, trimmed);
+            if (node != nullptr) {
+                result += ShortNameOf(node);
+            }
+        }
+        if (end < rest.size()) {
+            result += '\\';
+        }
+        start = end + 1;
+    }
+    if (node == nullptr) {
+        SetError(kErrorFileNotFound);
+        return 0;
+    }
+    return CopyOut(result, shortPath, bufferLength);
+}
+
+Handle CreateFileA(const char* path, Dword access, Dword shareMode, void* security,
+                   Dword creationDisposition, Dword flagsAndAttributes, Handle templateFile) {
+    (void)security;
+    (void)templateFile;
+    if (Enter("CreateFileA", path)) {
+        return InvalidHandle();
+    }
+    const Dword kTruncateExisting = 5;
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(path, &parsed, &error);
+    if (error == 0 && (creationDisposition < kCreateNew || creationDisposition > 5)) {
+        error = kErrorInvalidParameter;
+    }
+    if (error == 0 && found.node == nullptr && found.parent == nullptr) {
+        error = kErrorPathNotFound;
+    }
+    if (error == 0 && found.node != nullptr && found.node->directory) {
+        error = kErrorAccessDenied;
+    }
+    if (error != 0) {
+        SetError(error);
+        return InvalidHandle();
+    }
+    Dword newAttributes = SettableAttributes(flagsAndAttributes);
+    if (newAttributes == 0) {
+        newAttributes = kAttrArchive;  // a new file is marked for backup
+    }
+    Node* node = found.node;
+    bool existed = node != nullptr;
+    if (!existed) {
+        if (creationDisposition == kOpenExisting || creationDisposition == kTruncateExisting) {
+            error = kErrorFileNotFound;
+        } else {
+            error = WriteProtection(found.drive);
+        }
+        if (error != 0) {
+            SetError(error);
+            return InvalidHandle();
+        }
+        node = AddChild(found.parent, parsed.parts.back(), false);
+        node->attributes = newAttributes;
+    } else {
+        bool truncates =
+            creationDisposition == kCreateAlways || creationDisposition == kTruncateExisting;
+        bool writes = (access & kGenericWrite) != 0 || truncates;
+        if (creationDisposition == kCreateNew) {
+            error = kErrorFileExists;
+        } else if (writes && WriteProtection(found.drive) != 0) {
+            error = WriteProtection(found.drive);
+        } else if (writes && (node->attributes & kAttrReadOnly) != 0) {
+            error = kErrorAccessDenied;
+        } else if ((writes && node->inUse) || OpenWithoutSharing(node, access) ||
+                   ConflictsWithOpenAccess(node, shareMode)) {
+            error = kErrorSharingViolation;
+        }
+        if (error != 0) {
+            SetError(error);
+            return InvalidHandle();
+        }
+        if (truncates) {
+            found.drive->freeBytes += node->content.size();
+            node->content.clear();
+        }
+        if (creationDisposition == kCreateAlways) {
+            node->attributes = newAttributes;
+        }
+    }
+    HandleObject object;
+    object.kind = Kind::kFile;
+    object.processId = Current().id;
+    object.node = SharedOf(node);
+    object.drive = found.drive;
+    object.access = access;
+    object.share = shareMode;
+    bool reportsExisting =
+        existed && (creationDisposition == kCreateAlways || creationDisposition == kOpenAlways);
+    SetError(reportsExisting ? kErrorAlreadyExists : kErrorSuccess);
+    return NewHandle(object);
+}
+
+// The stored path of an open file, for the log and path-matched faults.
+static std::string FilePathOf(HandleObject* handle) {
+    if (handle == nullptr || handle->kind != Kind::kFile || handle->node->parent == nullptr) {
+        return std::string();
+    }
+    return StoredPathOf(handle->drive, handle->node.get());
+}
+
+Bool ReadFile(Handle file, void* buffer, Dword bytesToRead, Dword* bytesRead, void* overlapped) {
+    (void)overlapped;
+    HandleObject* handle = FindHandle(file);
+    if (bytesRead != nullptr) {
+        *bytesRead = 0;
+    }
+    if (Enter("ReadFile", FilePathOf(handle).c_str())) {
+        return 0;
+    }
+    if (handle == nullptr || handle->kind != Kind::kFile) {
+        SetError(kErrorInvalidHandle);
+        return 0;
+    }
+    if ((handle->access & kGenericRead) == 0) {
+        SetError(kErrorAccessDenied);
+        return 0;
+    }
+    const std::string& content = handle->node->content;
+    uint64_t available = handle->position < content.size() ? content.size() - handle->position : 0;
+    Dword count = static_cast<Dword>(std::min<uint64_t>(available, bytesToRead));
+    if (count > 0) {
+        memcpy(buffer, content.data() + handle->position, count);
+    }
+    handle->position += count;
+    if (bytesRead != nullptr) {
+        *bytesRead = count;
+    }
+    return 1;
+}
+
+Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytesWritten,
+               void* overlapped) {
+    (void)overlapped;
+    HandleObject* handle = FindHandle(file);
+    if (bytesWritten != nullptr) {
+        *bytesWritten = 0;
+    }
+    if (Enter("WriteFile", FilePathOf(handle).c_str())) {
+        return 0;
+    }
+    if (handle == nullptr || handle->kind != Kind::kFile) {
+        SetError(kErrorInvalidHandle);
+        return 0;
+    }
+    if ((handle->access & kGenericWrite) == 0) {
+        SetError(kErrorAccessDenied);
+        return 0;
+    }
+    std::string& content = handle->node->content;
+    uint64_t end = handle->position + bytesToWrite;
+    uint64_t growth = end > content.size() ? end - content.size() : 0;
+    bool inTree = handle->node->parent != nullptr;
+    if (inTree && growth > handle->drive->freeBytes) {
+        SetError(kErrorDiskFull);
+        return 0;
+    }
+    if (inTree) {
+        handle->drive->freeBytes -= growth;
+    }
+    if (end > content.size()) {
+        content.resize(end);
+    }
+    // Written straight through to the disk: a program that stops half-way leaves what it
+    // wrote so far.
+    if (bytesToWrite > 0) {
+        memcpy(&content[handle->position], buffer, bytesToWrite);
+    }
+    handle->position = end;
+    if (bytesWritten != nullptr) {
+        *bytesWritten = bytesToWrite;
+    }
+    return 1;
+}
+
+Dword GetFileSize(Handle file, Dword* sizeHigh) {
+    HandleObject* handle = FindHandle(file);
+    if (Enter("GetFileSize", FilePathOf(handle).c_str())) {
+        return 0xFFFFFFFFu;
+    }
+    if (handle == nullptr || handle->kind != Kind::kFile) {
+        SetError(kErrorInvalidHandle);
+        return 0xFFFFFFFFu;
+    }
+    uint64_t size = handle->node->content.size();
+    if (sizeHigh != nullptr) {
+        *sizeHigh = static_cast<Dword>(size >> 32);
+    }
+    SetError(kErrorSuccess);
+    return static_cast<Dword>(size);
+}
+
+Bool FlushFileBuffers(Handle file) {
+    HandleObject* handle = FindHandle(file);
+    if (Enter("FlushFileBuffers", FilePathOf(handle).c_str())) {
+        return 0;
+    }
+    if (handle == nullptr || handle->kind != Kind::kFile) {
+        SetError(kErrorInvalidHandle);
+        return 0;
+    }
+    if ((handle->access & kGenericWrite) == 0) {
+        SetError(kErrorAccessDenied);
+        return 0;
+    }
+    return 1;
+}
+
+// ---- Memory
+
+void* HeapAlloc(size_t bytes) {
+    if (Enter("HeapAlloc", nullptr)) {
+        return nullptr;
+    }
+    void* block = malloc(bytes == 0 ? 1 : bytes);
+    if (block == nullptr) {
+        SetError(kErrorNotEnoughMemory);
+        return nullptr;
+    }
+    // Not zeroed, like the real heap: a pattern makes reliance on zeroed memory show.
+    memset(block, 0xCD, bytes == 0 ? 1 : bytes);
+    M().heapBlocks[block] = Current().id;
+    return block;
+}
+
+void HeapFree(void* block) {
+    Log("HeapFree", "");
+    auto it = M().heapBlocks.find(block);
+    if (it != M().heapBlocks.end()) {
+        free(block);
+        M().heapBlocks.erase(it);
+    }
+}
+
+// ---- Version
+
+Bool GetVersionExA(OsVersionInfo* info) {
+    if (Enter("GetVersionExA", nullptr)) {
+        return 0;
+    }
+    Machine& m = M();
+    if (info == nullptr || m.versionQueryFails) {
+        SetError(kErrorInvalidParameter);
+        return 0;
+    }
+    // OSVERSIONINFOA, or OSVERSIONINFOEXA (156 bytes) whose extra fields are left alone.
+    if (info->size != sizeof(OsVersionInfo) && info->size != 156) {
+        SetError(kErrorInsufficientBuffer);
+        return 0;
+    }
+    memset(info->csdVersion, 0, sizeof(info->csdVersion));
+    info->platformId = m.platform;
+    if (m.platform == kPlatformNt) {
+        info->majorVersion = 5;
+        info->minorVersion = 0;
+        info->buildNumber = 2195;
+    } else if (m.platform == kPlatformWindows) {
+        // Windows 98: the high word of the build number repeats the version.
+        info->majorVersion = 4;
+        info->minorVersion = 10;
+        info->buildNumber = 0x040A07CEu;
+    } else {
+        info->majorVersion = 3;
+        info->minorVersion = 10;
+        info->buildNumber = 0;
+    }
+    return 1;
+}
+
+// ---- Display
+
+Handle GetDesktopWindow() {
+    Log("GetDesktopWindow", "");
+    return reinterpret_cast<Handle>(kDesktopWindow);
+}
+
+Handle GetDC(Handle window) {
+    (void)window;
+    if (Enter("GetDC", nullptr)) {
+        return nullptr;
+    }
+    Machine& m = M();
+    if (!m.hasDeviceContext) {
+        return nullptr;
+    }
+    uintptr_t value = m.nextDc;
+    m.nextDc += 4;
+    m.deviceContexts[value] = Current().id;
+    return reinterpret_cast<Handle>(value);
+}
+
+int ReleaseDC(Handle window, Handle dc) {
+    (void)window;
+    Log("ReleaseDC", "");
+    return M().deviceContexts.erase(reinterpret_cast<uintptr_t>(dc)) > 0 ? 1 : 0;
+}
+
+int GetDeviceCaps(Handle dc, int index) {
+    Log("GetDeviceCaps", "");
+    Machine& m = M();
+    if (m.deviceContexts.count(reinterpret_cast<uintptr_t>(dc)) == 0) {
+        return 0;
+    }
+    if (index == static_cast<int>(kBitsPixel)) {
+        return m.bitsPerPixel;
+    }
+    if (index == static_cast<int>(kPlanes)) {
+        return m.planes;
+    }
+    return 0;
+}
+
+// ---- Windows and dialogs
+
+void InitCommonControls() {
+    Log("InitCommonControls", "");
+    Current().commonControls = true;
+}
+
+Handle CreateDialogParamA(Handle instance, const char* templateName, Handle parent, DialogProc proc,
+                          LongPtr param) {
+    (void)instance;
+    (void)parent;
+    std::string resource = ResourceText(templateName);
+    if (Enter("CreateDialogParamA", resource.c_str())) {
+        return nullptr;
+    }
+    Machine& m = M();
+    if (reinterpret_cast<uintptr_t>(templateName) != kProgressDialogId) {
+        SetError(kErrorResourceNameNotFound);
+        return nullptr;
+    }
+    // The template holds a "msctls_progress32" control: without the common controls that
+    // class does not exist, and the dialog cannot be made.
+    if (!Current().commonControls) {
+        SetError(kErrorCannotFindWindowClass);
+        return nullptr;
+    }
+    uintptr_t dialogValue = m.nextWindow;
+    uintptr_t barValue = m.nextWindow + 4;
+    m.nextWindow += 8;
+    Window dialog;
+    dialog.kind = WindowKind::kDialog;
+    dialog.processId = Current().id;
+    dialog.progress.dialogCreated = true;
+    dialog.progress.dialogId = kProgressDialogId;
+    dialog.progress.commonControlsReady = true;
+    // A new progress bar: range 0..100, step 10.
+    dialog.progress.rangeLow = 0;
+    dialog.progress.rangeHigh = 100;
+    dialog.progress.step = 10;
+    m.windows[dialogValue] = dialog;
+    Window bar;
+    bar.kind = WindowKind::kProgressBar;
+    bar.processId = Current().id;
+    bar.dialog = dialogValue;
+    m.windows[barValue] = bar;
+    m.lastDialog = dialogValue;
+    Handle handle = reinterpret_cast<Handle>(dialogValue);
+    if (proc != nullptr) {
+        proc(handle, kWmInitDialog, 0, param);
+    }
+    return handle;
+}
+
+Handle GetDlgItem(Handle dialog, int id) {
+    if (Enter("GetDlgItem", nullptr)) {
+        return nullptr;
+    }
+    Window* window = LiveWindow(dialog);
+    if (window == nullptr || window->kind != WindowKind::kDialog) {
+        SetError(kErrorInvalidWindowHandle);
+        return nullptr;
+    }
+    if (id == kProgressBarId) {
+        for (auto& entry : M().windows) {
+            if (entry.second.kind == WindowKind::kProgressBar &&
+                entry.second.dialog == reinterpret_cast<uintptr_t>(dialog)) {
+                return reinterpret_cast<Handle>(entry.first);
+            }
+        }
+    }
+    SetError(kErrorControlIdNotFound);
+    return nullptr;
+}
+
+LongPtr SendMessageA(Handle window, unsigned message, UintPtr wParam, LongPtr lParam) {
+    Log("SendMessageA", "");
+    Window* target = LiveWindow(window);
+    if (target == nullptr || target->kind != WindowKind::kProgressBar) {
+        return 0;
+    }
+    Window* dialog = &M().windows[target->dialog];
+    ProgressRecord& bar = dialog->progress;
+    LongPtr previous = 0;
+    switch (message) {
+        case kPbmSetRange:
+            previous = MakeLParam(static_cast<unsigned>(bar.rangeLow),
+                                  static_cast<unsigned>(bar.rangeHigh));
+            bar.rangeLow = static_cast<int>(lParam & 0xFFFF);
+            bar.rangeHigh = static_cast<int>((lParam >> 16) & 0xFFFF);
+            bar.position = std::min(std::max(bar.position, bar.rangeLow), bar.rangeHigh);
+            return previous;
+        case kPbmSetPos:
+            previous = bar.position;
+            bar.position =
+                std::min(std::max(static_cast<int>(wParam), bar.rangeLow), bar.rangeHigh);
+            return previous;
+        case kPbmSetStep:
+            previous = bar.step;
+            bar.step = static_cast<int>(wParam);
+            return previous;
+        case kPbmStepIt: {
+            previous = bar.position;
+            ++bar.stepCount;
+            // Past either end the bar starts over, as comctl32 documents for PBM_STEPIT.
+            int span = bar.rangeHigh - bar.rangeLow;
+            int position = bar.position + bar.step;
+            if (span <= 0) {
+                position = bar.rangeLow;
+            } else if (position > bar.rangeHigh) {
+                position = (position - bar.rangeLow) % span + bar.rangeLow;
+            } else if (position < bar.rangeLow) {
+                position = (position - bar.rangeLow) % span + bar.rangeHigh;
+            }
+            bar.position = position;
+            return previous;
+        }
+        default:
+            return 0;
+    }
+}
+
+Bool EndDialog(Handle dialog, LongPtr result) {
+    (void)result;
+    Log("EndDialog", "");
+    Window* window = LiveWindow(dialog);
+    if (window == nullptr || window->kind != WindowKind::kDialog) {
+        SetError(kErrorInvalidWindowHandle);
+        return 0;
+    }
+    window->progress.dismissed = true;
+    return 1;
+}
+
+int MessageBoxA(Handle owner, const char* text, const char* caption, unsigned type) {
+    if (Enter("MessageBoxA", text)) {
+        return 0;
+    }
+    MessageBoxRecord record;
+    record.processId = Current().id;
+    record.text = Text(text);
+    record.caption = caption == nullptr ? "Error" : caption;  // the system's default caption
+    record.type = type;
+    record.hadOwner = owner != nullptr;
+    M().messageBoxes.push_back(record);
+    return kIdOk;
+}
+
+Handle LoadCursorA(Handle instance, const char* name) {
+    Log("LoadCursorA", ResourceText(name));
+    uintptr_t id = reinterpret_cast<uintptr_t>(name);
+    // The system cursors IDC_ARROW (32512) .. IDC_HELP (32651) come with a null instance.
+    if (instance != nullptr || id < 32512 || id > 32651) {
+        SetError(kErrorResourceTypeNotFound);
+        return nullptr;
+    }
+    return reinterpret_cast<Handle>(kCursorBase + id);
+}
+
+Handle SetCursor(Handle cursor) {
+    Log("SetCursor", "");
+    Handle previous = reinterpret_cast<Handle>(M().cursor);
+    M().cursor = reinterpret_cast<uintptr_t>(cursor);
+    return previous;
+}
+
+// ---- ANSI text
+
+char* CharUpperA(char* text) {
+    uintptr_t value = reinterpret_cast<uintptr_t>(text);
+    // A "pointer" below 64K is a single character in its low byte.
+    if (value < 0x10000) {
+        Log("CharUpperA", "");
+        return reinterpret_cast<char*>(static_cast<uintptr_t>(UpperChar(value & 0xFF)));
+    }
+    Log("CharUpperA", text);
+    for (char* p = text; *p != '\0'; ++p) {
+        *p = static_cast<char>(UpperChar(static_cast<unsigned char>(*p)));
+    }
+    return text;
+}
+
+int lstrlenA(const char* text) {
+    Log("lstrlenA", Text(text));
+    return text == nullptr ? 0 : static_cast<int>(strlen(text));
+}
+
+static int Compare(const char* a, const char* b, bool ignoreCase) {
+    if (a == nullptr || b == nullptr) {
+        return a == b ? 0 : (a == nullptr ? -1 : 1);
+    }
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a);
+        unsigned char y = static_cast<unsigned char>(*b);
+        if (ignoreCase) {
+            x = UpperChar(x);
+            y = UpperChar(y);
+        }
+        if (x != y) {
+            return x < y ? -1 : 1;
+        }
+        if (x == 0) {
+            return 0;
+        }
+    }
+}
+
+int lstrcmpA(const char* a, const char* b) {
+    Log("lstrcmpA", Text(a));
+    return Compare(a, b, false);
+}
+
+int lstrcmpiA(const char* a, const char* b) {
+    Log("lstrcmpiA", Text(a));
+    return Compare(a, b, true);
+}
+
+}  // namespace os
+
+// ---- The shell's copy
+
+namespace {
+
+std::vector<std::string> SplitList(const char* list) {
+    std::vector<std::string> items;
+    if (list == nullptr) {
+        return items;
+    }
+    while (*list != '\0') {
+        items.push_back(list);
+        list += items.back().size() + 1;
+    }
+    return items;
+}
+
+std::string LastName(const std::string& path) {
+    size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Copies one file as the shell does with FOF_NOCONFIRMATION; 0 or the error it fails with.
+os::Dword CopyOneFile(const std::string& source, std::string destination) {
+    Path from;
+    os::Dword error = 0;
+    Found found = Resolve(source.c_str(), &from, &error);
+    if (error != 0) {
+        return error;
+    }
+    if (found.node == nullptr) {
+        return found.missing;
+    }
+    if (found.node->directory) {
+        return os::kErrorAccessDenied;  // folder copies are not modelled
+    }
+    Path to;
+    Found target = Resolve(destination.c_str(), &to, &error);
+    if (error == 0 && target.node != nullptr && target.node->directory) {
+        destination += "\\" + found.node->name;
+        target = Resolve(destination.c_str(), &to, &error);
+    }
+    if (error != 0) {
+        return error;
+    }
+    if (target.drive == nullptr || to.parts.empty()) {
+        return os::kErrorPathNotFound;
+    }
+    if (target.node == found.node) {
+        return 0x71;  // DE_SAMEFILE
+    }
+    if (os::Dword protection = WriteProtection(target.drive)) {
+        return protection;
+    }
+    // A missing destination folder is created: FOF_NOCONFIRMATION answers the shell's
+    // "create it?" with yes.
+    Node* directory = target.drive->top.get();
+    for (size_t i = 0; i + 1 < to.parts.size(); ++i) {
+        Node* child = FindChild(directory, to.parts[i]);
+        if (child == nullptr) {
+            child = AddChild(directory, to.parts[i], true);
+        }
+        if (!child->directory) {
+            return os::kErrorPathNotFound;
+        }
+        directory = child;
+    }
+    Node* existing = FindChild(directory, to.parts.back());
+    uint64_t oldSize = existing == nullptr ? 0 : existing->content.size();
+    if (existing != nullptr && existing->directory) {
+        return os::kErrorAccessDenied;
+    }
+    // The confirmation flag also overwrites read-only files; only a file held open stops it.
+    if (existing != nullptr &&
+        (existing->inUse || OpenWithoutSharing(existing, os::kGenericWrite))) {
+        return os::kErrorSharingViolation;
+    }
+    uint64_t size = found.node->content.size();
+    if (size > oldSize && size - oldSize > target.drive->freeBytes) {
+        return os::kErrorDiskFull;
+    }
+    target.drive->freeBytes = target.drive->freeBytes + oldSize - size;
+    Node* copy = existing != nullptr ? existing : AddChild(directory, to.parts.back(), false);
+    copy->content = found.node->content;
+    copy->attributes = SettableAttributes(found.node->attributes) | os::kAttrArchive;
+    return 0;
+}
+
+std::string CopyErrorText(const std::string& name, os::Dword error) {
+    std::string reason;
+    switch (error) {
+        case os::kErrorFileNotFound:
+        case os::kErrorPathNotFound:
+            reason =
+                "Cannot find the specified file.\n\nMake sure you specify the correct path "
+                "and filename.";
+            break;
+        case os::kErrorDiskFull:
+            reason = "There is not enough free disk space.";
+            break;
+        case os::kErrorWriteProtect:
+            reason = "The disk is write-protected.";
+            break;
+        case os::kErrorSharingViolation:
+            reason = "It is being used by another person or program.";
+            break;
+        default:
+            reason = "Access is denied.";
+            break;
+    }
+    return "Cannot copy " + name + ": " + reason;
+}
+
+os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool copyAllowed) {
+    Path from;
+    Path to;
+    os::Dword error = 0;
+    Found source = Resolve(existing, &from, &error);
+    if (error == 0 && source.node == nullptr) {
+        error = source.missing;
+    }
+    if (error != 0) {
+        return error;
+    }
+    Found target = Resolve(newName, &to, &error);
+    if (error != 0) {
+        return error;
+    }
+    Node* node = source.node;
+    if (node->parent == nullptr) {
+        return os::kErrorAccessDenied;
+    }
+    if (target.drive == nullptr || (target.node == nullptr && target.parent == nullptr)) {
+        return os::kErrorPathNotFound;
+    }
+    if (os::Dword protection = WriteProtection(source.drive)) {
+        return protection;
+    }
+    if (os::Dword protection = WriteProtection(target.drive)) {
+        return protection;
+    }
+    if (node->inUse || OpenWithoutSharing(node, os::kShareDelete)) {
+        return os::kErrorSharingViolation;
+    }
+    if (target.node == node) {
+        // A change of case only.
+        std::shared_ptr<Node> kept = DetachChild(node);
+        kept->name = to.parts.back();
+        kept->parent = target.parent;
+        target.parent->children[Upper(kept->name)] = kept;
+        return 0;
+    }
+    for (Node* up = target.parent; up != nullptr; up = up->parent) {
+        if (up == node) {
+            return os::kErrorAccessDenied;  // a directory into itself
+        }
+    }
+    bool otherDrive = target.drive != source.drive;
+    if (otherDrive && (node->directory || !copyAllowed)) {
+        return kErrorNotSameDevice;
+    }
+    if (target.node != nullptr) {
+        if (!replace) {
+            return os::kErrorAlreadyExists;
+        }
+        if (target.node->directory || node->directory ||
+            (target.node->attributes & os::kAttrReadOnly) != 0) {
+            return os::kErrorAccessDenied;
+        }
+        if (target.node->inUse || OpenWithoutSharing(target.node, os::kShareDelete)) {
+            return os::kErrorSharingViolation;
+        }
+    }
+    uint64_t size = node->content.size();
+    uint64_t freed = target.node == nullptr ? 0 : target.node->content.size();
+    if (otherDrive && size > freed && size - freed > target.drive->freeBytes) {
+        return os::kErrorDiskFull;
+    }
+    Node* parent = target.parent;
+    if (target.node != nullptr) {
+        RemoveFromTree(target.node, target.drive);
+    }
+    std::shared_ptr<Node> kept = DetachChild(node);
+    if (otherDrive) {
+        source.drive->freeBytes += size;
+        target.drive->freeBytes -= size;
+    }
+    kept->name = to.parts.back();
+    kept->parent = parent;
+    parent->children[Upper(kept->name)] = kept;
+    return 0;
+}
+
+}  // namespace
+
+namespace os {
+
+int SHFileOperationA(FileOperation* operation) {
+    if (operation == nullptr) {
+        Log("SHFileOperationA", "");
+        return kErrorInvalidParameter;
+    }
+    std::vector<std::string> sources = SplitList(operation->from);
+    std::vector<std::string> targets = SplitList(operation->to);
+    const char* firstSource = sources.empty() ? nullptr : sources[0].c_str();
+    const char* firstTarget = targets.empty() ? nullptr : targets[0].c_str();
+    if (Enter("SHFileOperationA", firstSource, firstTarget)) {
+        return static_cast<int>(Current().lastError);
+    }
+    operation->anyOperationsAborted = 0;
+    if (operation->func != kFoCopy) {
+        return kErrorInvalidParameter;  // only copies are modelled
+    }
+    if (sources.empty() || targets.empty()) {
+        return 0x7C;  // DE_INVALIDFILES
+    }
+    for (size_t i = 0; i < sources.size(); ++i) {
+        std::string destination;
+        if (targets.size() == sources.size()) {
+            destination = targets[i];
+        } else {
+            destination = targets[0] + "\\" + LastName(sources[i]);
+        }
+        Dword error = CopyOneFile(sources[i], destination);
+        if (error != 0) {
+            // Without FOF_NOERRORUI the shell says so itself, even with FOF_SILENT.
+            if ((operation->flags & kFofNoErrorUi) == 0) {
+                MessageBoxRecord record;
+                record.processId = Current().id;
+                record.text = CopyErrorText(LastName(sources[i]), error);
+                record.caption = "Error Copying File or Folder";
+                record.type = kMbOk | kMbIconError;
+                record.hadOwner = operation->hwnd != nullptr;
+                M().messageBoxes.push_back(record);
+            }
+            SetError(error);
+            return static_cast<int>(error);
+        }
+    }
+    return 0;
+}
+
+}  // namespace os
