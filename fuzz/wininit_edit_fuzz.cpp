@@ -1,0 +1,139 @@
+// Fuzzes the WinInit.ini edit against a plain reference written with std::string.
+//
+// The first byte picks the entry and, with its top bit set, has every "@" of the rest spelled
+// out as "[Rename]", so that sections are common without the fuzzer having to guess the
+// header; the rest is the old list. Checked for every input:
+// - a buffer of RestartEntryEditBound bytes suffices, and nothing is written past it;
+// - one byte less makes the edit report 0, again without writing past the buffer;
+// - the result is the old list with bare LF turned into CR LF and exactly one insertion: the
+//   entry line (with a CR LF or the section header before it where the placement rule needs
+//   one) at the place that rule gives.
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "launcher/wininit_edit.h"
+
+namespace {
+
+const char* const kEntries[] = {
+    "NUL=C:\\WINDOWS\\TEMP\\INIT\\_ZORP.EX_", "NUL=C:\\A",
+    "NUL=[Rename]",  // an entry that looks like a header must not confuse the placement
+};
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        fprintf(stderr, "invariant broken: %s\n", what);
+        abort();
+    }
+}
+
+std::string Normalised(const std::string& old) {
+    std::string out;
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (old[i] == '\n' && (i == 0 || old[i - 1] != '\r')) {
+            out += '\r';
+        }
+        out += old[i];
+    }
+    return out;
+}
+
+// The text of a normalised line from its first non-blank character, without its CR LF.
+// False for a line too long to be looked at.
+bool LookedAt(const std::string& line, std::string* text) {
+    *text = line;
+    if (text->size() >= 2 && text->compare(text->size() - 2, 2, "\r\n") == 0) {
+        text->resize(text->size() - 2);
+    }
+    if (text->size() > 1022) {
+        return false;
+    }
+    size_t first = text->find_first_not_of(" \t\n\r\v\f");
+    *text = first == std::string::npos ? std::string() : text->substr(first);
+    return true;
+}
+
+bool IsHeader(const std::string& line) {
+    std::string text;
+    if (!LookedAt(line, &text) || text.size() < 8) {
+        return false;
+    }
+    return strncasecmp(text.c_str(), "[rename]", 8) == 0;
+}
+
+bool IsOtherSection(const std::string& line) {
+    std::string text;
+    return LookedAt(line, &text) && !text.empty() && text[0] == '[';
+}
+
+std::string Expected(const std::string& old, const std::string& entry) {
+    std::string normalised = Normalised(old);
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < normalised.size();) {
+        size_t end = normalised.find('\n', start);
+        end = end == std::string::npos ? normalised.size() : end + 1;
+        lines.push_back(normalised.substr(start, end - start));
+        start = end;
+    }
+    size_t header = 0;
+    while (header < lines.size() && !IsHeader(lines[header])) {
+        ++header;
+    }
+    if (header == lines.size()) {
+        return normalised + "\r\n[Rename]\r\n" + entry + "\r\n";
+    }
+    std::string out;
+    for (size_t i = 0; i <= header; ++i) {
+        out += lines[i];
+    }
+    size_t next = header + 1;
+    while (next < lines.size() && !IsOtherSection(lines[next])) {
+        out += lines[next++];
+    }
+    if (next == lines.size() && out.back() != '\n') {
+        out += "\r\n";
+    }
+    out += entry + "\r\n";
+    for (; next < lines.size(); ++next) {
+        out += lines[next];
+    }
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    const char* entry = kEntries[data[0] % (sizeof kEntries / sizeof kEntries[0])];
+    std::string old;
+    for (size_t i = 1; i < size; ++i) {
+        if ((data[0] & 0x80) != 0 && data[i] == '@') {
+            old += "[Rename]";
+        } else {
+            old += static_cast<char>(data[i]);
+        }
+    }
+
+    size_t bound = RestartEntryEditBound(old.size(), strlen(entry));
+    Require(bound != 0, "bound computable");
+    // Exact-size heap blocks, so AddressSanitizer sees any write past them.
+    std::unique_ptr<char[]> out(new char[bound]);
+    size_t written = AddRestartEntry(old.data(), old.size(), entry, out.get(), bound);
+    Require(written != 0 && written <= bound, "fits within the bound");
+    Require(std::string(out.get(), written) == Expected(old, entry), "matches the reference");
+
+    std::unique_ptr<char[]> tight(new char[written - 1]);
+    Require(AddRestartEntry(old.data(), old.size(), entry, tight.get(), written - 1) == 0,
+            "one byte short is refused");
+    return 0;
+}

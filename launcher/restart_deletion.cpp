@@ -1,0 +1,276 @@
+#include "launcher/restart_deletion.h"
+
+#include "common/path.h"
+#include "common/platform.h"
+#include "launcher/wininit_edit.h"
+
+namespace {
+
+// The list and the two names its replacement uses, all in the Windows directory.
+struct ListFiles {
+    PathBuffer list;  // WinInit.ini
+    PathBuffer temp;  // WinInit.tmp: the complete new list before it takes the list's place
+    // WinInit.old: the old list while the new one takes its place. Not WININIT.BAK: Windows
+    // 95/98 renames a WinInit.ini it has worked through to WININIT.BAK at start, so that name
+    // beside a missing WinInit.ini is the normal state after a restart, and putting it back
+    // would carry out its deletions a second time.
+    PathBuffer backup;
+};
+
+// A whole file on the process heap; data is nullptr when there is none.
+struct Bytes {
+    char* data;
+    size_t size;
+};
+
+enum class Presence { kAbsent, kPresent, kUnknown };
+
+// "Without sharing restrictions", but without FILE_SHARE_DELETE: Windows 95/98 refuses
+// CreateFileA when it is given.
+constexpr os::Dword kShareAll = os::kShareRead | os::kShareWrite;
+constexpr size_t kLargestWrite = 0xFFFFFFFFu;
+
+// Absent only when Windows says so (file or path not found); any other failure cannot tell.
+Presence FilePresence(const char* path) {
+    if (os::GetFileAttributesA(path) != os::kInvalidFileAttributes) {
+        return Presence::kPresent;
+    }
+    os::Dword error = os::GetLastError();
+    if (error == os::kErrorFileNotFound || error == os::kErrorPathNotFound) {
+        return Presence::kAbsent;
+    }
+    return Presence::kUnknown;
+}
+
+// Clears a file out of the way. WinInit.old keeps the attributes of the list it was, and
+// DeleteFileA refuses a read-only file. The results are not needed: a rename onto a name that
+// is still taken fails.
+void DiscardFile(const char* path) {
+    os::SetFileAttributesA(path, os::kAttrNormal);
+    os::DeleteFileA(path);
+}
+
+void FreeBytes(Bytes* bytes) {
+    if (bytes->data != nullptr) {
+        os::HeapFree(bytes->data);
+    }
+    bytes->data = nullptr;
+    bytes->size = 0;
+}
+
+// The entry for the file's absolute short (8.3) path. Made absolute first: GetShortPathNameA
+// keeps a relative path relative, and Windows works through the list at its start, in no
+// current directory of ours. A result of 260 or more means the buffer was too small and not
+// filled.
+bool FormatEntryFor(const char* path, RestartEntry entry) {
+    PathBuffer full;
+    os::Dword length = os::GetFullPathNameA(path, kMaxPath, full, nullptr);
+    if (length == 0 || length >= kMaxPath) {
+        return false;
+    }
+    PathBuffer shortPath;
+    length = os::GetShortPathNameA(full, shortPath, kMaxPath);
+    if (length == 0 || length >= kMaxPath) {
+        return false;  // 0: the file does not exist
+    }
+    return FormatRestartEntry(shortPath, entry);
+}
+
+bool InDirectory(const char* directory, const char* name, PathBuffer path) {
+    return CopyText(path, kMaxPath, directory) && AppendText(path, kMaxPath, name);
+}
+
+bool LocateListFiles(ListFiles* files) {
+    PathBuffer directory;
+    unsigned length = os::GetWindowsDirectoryA(directory, kMaxPath);
+    if (length == 0 || length >= kMaxPath) {
+        return false;
+    }
+    // A Windows directory at a drive root (C:\) already ends in a backslash.
+    size_t end = TextLength(directory);
+    if (end > 0 && directory[end - 1] != '\\' && !AppendText(directory, "\\")) {
+        return false;
+    }
+    return InDirectory(directory, "WinInit.ini", files->list) &&
+           InDirectory(directory, "WinInit.tmp", files->temp) &&
+           InDirectory(directory, "WinInit.old", files->backup);
+}
+
+// No WinInit.ini. With WinInit.old and WinInit.tmp beside each other, a replacement was cut
+// off between its two renames: the old list goes back (WinInit.tmp is never promoted; the call
+// that wrote it did not report success). WinInit.old alone is left from a replacement that
+// finished, whose list Windows has since worked through: it goes, so that it can never come
+// back and replay those deletions.
+bool RestoreStrandedList(const ListFiles& files, bool* listExists) {
+    *listExists = false;
+    Presence backup = FilePresence(files.backup);
+    if (backup != Presence::kPresent) {
+        return backup == Presence::kAbsent;
+    }
+    Presence temp = FilePresence(files.temp);
+    if (temp == Presence::kUnknown) {
+        return false;
+    }
+    if (temp == Presence::kAbsent) {
+        DiscardFile(files.backup);
+        return true;
+    }
+    *listExists = os::MoveFileA(files.backup, files.list) != 0;
+    return *listExists;
+}
+
+// Whether WinInit.ini exists, once a list stranded under another name is back in its place.
+// False when that cannot be told.
+bool FindList(const ListFiles& files, bool* listExists) {
+    Presence list = FilePresence(files.list);
+    if (list == Presence::kAbsent) {
+        return RestoreStrandedList(files, listExists);
+    }
+    *listExists = list == Presence::kPresent;
+    return list == Presence::kPresent;
+}
+
+bool ReadOpenFile(os::Handle file, Bytes* bytes) {
+    os::Dword sizeHigh = 0;
+    os::Dword size = os::GetFileSize(file, &sizeHigh);
+    if (size == 0xFFFFFFFFu || sizeHigh != 0) {
+        return false;  // failed, or far too large for a list
+    }
+    bytes->data = static_cast<char*>(os::HeapAlloc(size == 0 ? 1 : size));
+    if (bytes->data == nullptr) {
+        return false;
+    }
+    bytes->size = size;
+    for (os::Dword got = 0; got < size;) {
+        os::Dword read = 0;
+        if (!os::ReadFile(file, bytes->data + got, size - got, &read, nullptr) || read == 0 ||
+            read > size - got) {
+            return false;  // an error, or the file shrank under us
+        }
+        got += read;
+    }
+    return true;
+}
+
+// The whole file, binary: the C runtime's text mode would stop at a Ctrl-Z byte.
+bool ReadWholeFile(const char* path, Bytes* bytes) {
+    os::Handle file = os::CreateFileA(path, os::kGenericRead, kShareAll, nullptr, os::kOpenExisting,
+                                      os::kAttrNormal, nullptr);
+    if (file == os::InvalidHandle()) {
+        return false;
+    }
+    bool read = ReadOpenFile(file, bytes);
+    os::CloseHandle(file);
+    if (!read) {
+        FreeBytes(bytes);
+    }
+    return read;
+}
+
+// Creates (or empties) the file, writes `size` bytes and flushes them to the disk. A file that
+// did not get every byte is deleted again.
+bool WriteWholeFile(const char* path, const char* data, size_t size) {
+    os::Handle file = os::CreateFileA(path, os::kGenericWrite, kShareAll, nullptr,
+                                      os::kCreateAlways, os::kAttrNormal, nullptr);
+    if (file == os::InvalidHandle()) {
+        return false;
+    }
+    os::Dword written = 0;
+    bool complete = os::WriteFile(file, data, static_cast<os::Dword>(size), &written, nullptr) &&
+                    written == size && os::FlushFileBuffers(file);
+    complete = os::CloseHandle(file) && complete;
+    if (!complete) {
+        os::DeleteFileA(path);
+    }
+    return complete;
+}
+
+// WinInit.tmp = the old list with the entry added; `old` is nullptr when there is no list yet.
+bool WriteNewList(const char* temp, const Bytes* old, const char* entry) {
+    size_t oldSize = old != nullptr ? old->size : 0;
+    size_t bound = RestartEntryEditBound(oldSize, TextLength(entry));
+    if (bound == 0 || bound > kLargestWrite) {
+        return false;
+    }
+    char* data = static_cast<char*>(os::HeapAlloc(bound));
+    if (data == nullptr) {
+        return false;
+    }
+    size_t size = old != nullptr ? AddRestartEntry(old->data, old->size, entry, data, bound)
+                                 : NewRestartList(entry, data, bound);
+    bool written = size != 0 && WriteWholeFile(temp, data, size);
+    os::HeapFree(data);
+    return written;
+}
+
+// Puts WinInit.tmp in the place of WinInit.ini. Windows 95/98 has no atomic replace (nor
+// MoveFileExA), so the old list steps aside as WinInit.old first: at every moment the complete
+// old or the complete new list stands under a name that RestoreStrandedList knows, and
+// WinInit.ini is missing only between two renames. When the new list cannot take its place,
+// the old one goes back.
+bool PutNewListInPlace(const ListFiles& files, bool listExisted) {
+    if (!listExisted) {
+        // MoveFileA never replaces: a list that appeared meanwhile is left alone.
+        if (os::MoveFileA(files.temp, files.list)) {
+            return true;
+        }
+        os::DeleteFileA(files.temp);
+        return false;
+    }
+    // Beside an existing WinInit.ini, a WinInit.old is left from a replacement that finished.
+    if (os::GetFileAttributesA(files.backup) != os::kInvalidFileAttributes) {
+        DiscardFile(files.backup);
+    }
+    if (!os::MoveFileA(files.list, files.backup)) {
+        os::DeleteFileA(files.temp);
+        return false;
+    }
+    if (!os::MoveFileA(files.temp, files.list)) {
+        // If the old list cannot go back either, WinInit.tmp stays: beside WinInit.old it tells
+        // the next call to restore.
+        if (os::MoveFileA(files.backup, files.list)) {
+            os::DeleteFileA(files.temp);
+        }
+        return false;
+    }
+    DiscardFile(files.backup);
+    return true;
+}
+
+// The Windows 95/98 way: a NUL=<short path> line in the [Rename] section of WinInit.ini.
+bool AddToRenameSection(const char* path) {
+    RestartEntry entry;
+    ListFiles files;
+    if (!FormatEntryFor(path, entry) || !LocateListFiles(&files)) {
+        return false;  // nothing touched yet
+    }
+    bool listExists = false;
+    if (!FindList(files, &listExists)) {
+        return false;
+    }
+    Bytes old = {nullptr, 0};
+    if (listExists && !ReadWholeFile(files.list, &old)) {
+        return false;  // a list that cannot be read is never replaced
+    }
+    bool recorded = WriteNewList(files.temp, listExists ? &old : nullptr, entry) &&
+                    PutNewListInPlace(files, listExists);
+    FreeBytes(&old);
+    return recorded;
+}
+
+}  // namespace
+
+bool IsWindowsNT() {
+    os::OsVersionInfo info;
+    ZeroBytes(&info, sizeof info);
+    info.size = sizeof info;
+    return os::GetVersionExA(&info) && info.platformId == os::kPlatformNt;
+}
+
+bool DeleteAtRestart(const char* path) {
+    if (IsWindowsNT()) {
+        // NT keeps the list itself; the path goes as passed, long or relative.
+        return os::MoveFileExA(path, nullptr, os::kMoveDelayUntilReboot) != 0;
+    }
+    return AddToRenameSection(path);
+}

@@ -1,0 +1,47 @@
+// The edit of WinInit.ini that adds one restart entry, as a pure transformation of bytes.
+//
+// Windows 95/98 works through the [Rename] section of WinInit.ini in the Windows directory at
+// its next start; a line NUL=<short path> there deletes that file. This file only turns the old
+// bytes of the list into the new ones: no allocation, no I/O, so it can be tested on tables and
+// fuzzed. Reading, writing and replacing the file happen in restart_deletion.cpp.
+//
+// The new file keeps every byte of the old one, in order. The only change to them is the form
+// of the line ends: a bare LF becomes CR LF (a CR LF stays as it is, a CR alone is an ordinary
+// byte). Ctrl-Z (0x1A) is an ordinary byte too: the C runtime's text mode takes it for the end
+// of the file, which would drop it and all after it. Added are the entry line and, where
+// needed, the CR LF that completes the last line and the section header.
+#pragma once
+
+#include <stddef.h>
+
+#include "common/path.h"
+
+// "NUL=" and a path of at most 259 characters, with its NUL.
+constexpr size_t kRestartEntryCapacity = 4 + kMaxPath;
+typedef char RestartEntry[kRestartEntryCapacity];
+
+// entry = "NUL=" + shortPath, the line (without line end) that deletes shortPath at the next
+// start. False, and entry untouched, when it does not fit.
+bool FormatRestartEntry(const char* shortPath, RestartEntry entry);
+
+// The most bytes AddRestartEntry can produce from `oldSize` bytes and an entry of
+// `entryLength` characters; 0 when that number does not fit in a size_t.
+size_t RestartEntryEditBound(size_t oldSize, size_t entryLength);
+
+// Writes into `out` the old list `old` (oldSize bytes) with the line `entry` (NUL-terminated,
+// without CR or LF) added to the first [Rename] section:
+// - after the section's last line, directly before the next line whose first character after
+//   leading white space is "[", or at the end of the file when no such line follows;
+// - when there is no [Rename] section: CR LF, "[Rename]" CR LF and the entry at the end.
+// A header is a line whose first 8 characters after leading white space equal "[Rename]" in
+// any ASCII letter case. Lines longer than 1022 characters (line end excluded) are copied but
+// never taken for a header or for the start of another section: the list's lines have always
+// been read at most 1022 characters at a time, and a piece of a long line is no line.
+// Returns the number of bytes written, or 0 when they would not fit in `capacity`; no byte is
+// written past `capacity` in either case. A capacity of RestartEntryEditBound always suffices.
+size_t AddRestartEntry(const char* old, size_t oldSize, const char* entry, char* out,
+                       size_t capacity);
+
+// Writes into `out` the list for a Windows directory that has none: "[Rename]" CR LF, then
+// `entry` CR LF. Returns the number of bytes written, or 0 when they would not fit.
+size_t NewRestartList(const char* entry, char* out, size_t capacity);

@@ -1,0 +1,120 @@
+// The WinInit.ini edit as bytes in, bytes out: whole files compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher/wininit_edit.h"
+
+namespace {
+
+const char kEntry[] = "NUL=C:\\WINDOWS\\TEMP\\INIT\\_ZORP.EX_";
+const std::string E = std::string(kEntry) + "\r\n";  // the entry line as it must appear
+
+std::string Edit(const std::string& old, const char* entry = kEntry) {
+    size_t bound = RestartEntryEditBound(old.size(), std::string(entry).size());
+    std::string out(bound + 16, '#');
+    size_t size = AddRestartEntry(old.data(), old.size(), entry, &out[0], bound);
+    EXPECT_NE(size, 0u) << "a bound-sized buffer must suffice";
+    EXPECT_EQ(out.substr(bound), std::string(16, '#')) << "written past the bound";
+    return out.substr(0, size);
+}
+
+struct EditCase {
+    const char* comment;
+    std::string old;
+    std::string expected;
+};
+
+const std::string kLong(1023, 'x');  // one character more than a line that is looked at
+
+const EditCase kCases[] = {
+    {"empty file", "", "\r\n[Rename]\r\n" + E},
+    {"no section, last line ended: an empty line before the header", "[Boot]\r\na=1\r\n",
+     "[Boot]\r\na=1\r\n\r\n[Rename]\r\n" + E},
+    {"no section, last line not ended: the CR LF completes it", "[Boot]\r\na=1",
+     "[Boot]\r\na=1\r\n[Rename]\r\n" + E},
+    {"section ends the file", "[Rename]\r\nNUL=C:\\A\r\n", "[Rename]\r\nNUL=C:\\A\r\n" + E},
+    {"section ends the file without a line end: one is added before the entry",
+     "[Rename]\r\nNUL=C:\\A", "[Rename]\r\nNUL=C:\\A\r\n" + E},
+    {"bare header at the very end", "[Rename]", "[Rename]\r\n" + E},
+    {"blank line then another section: entry after the blank, before the header",
+     "[Rename]\r\nNUL=C:\\A\r\n\r\n[Other]\r\nx=1\r\n",
+     "[Rename]\r\nNUL=C:\\A\r\n\r\n" + E + "[Other]\r\nx=1\r\n"},
+    {"header in capitals with leading blanks, kept as it was", "  \t[RENAME]\r\n[Next]\r\n",
+     "  \t[RENAME]\r\n" + E + "[Next]\r\n"},
+    {"header with a remark after it", "[rename] ; pending\r\n", "[rename] ; pending\r\n" + E},
+    {"RenameAll is no header", "[RenameAll]\r\n", "[RenameAll]\r\n\r\n[Rename]\r\n" + E},
+    {"a line of blanks and then [ ends the section", "[Rename]\r\nNUL=C:\\A\r\n   [Other]\r\n",
+     "[Rename]\r\nNUL=C:\\A\r\n" + E + "   [Other]\r\n"},
+    {"two sections: only the first gets the entry", "[Rename]\r\n[Rename]\r\nNUL=C:\\B\r\n",
+     "[Rename]\r\n" + E + "[Rename]\r\nNUL=C:\\B\r\n"},
+    {"section after other sections", "[A]\r\n[Rename]\r\nNUL=C:\\A\r\n[B]\r\n",
+     "[A]\r\n[Rename]\r\nNUL=C:\\A\r\n" + E + "[B]\r\n"},
+    {"bare LF line ends become CR LF", "[Boot]\na=1\n[Rename]\nNUL=C:\\A\n",
+     "[Boot]\r\na=1\r\n[Rename]\r\nNUL=C:\\A\r\n" + E},
+    {"a lone CR is an ordinary byte, CR LF stays, CR CR LF keeps its first CR",
+     "a\rb\r\n[Rename]\r\r\nc\r", "a\rb\r\n[Rename]\r\r\nc\r\r\n" + E},
+    {"Ctrl-Z and all after it are kept", "[Rename]\r\nNUL=C:\\A\r\n\x1a[Z]\r\n",
+     "[Rename]\r\nNUL=C:\\A\r\n\x1a[Z]\r\n" + E},
+    {"Ctrl-Z alone at the end of the section", "[Rename]\r\n\x1a", "[Rename]\r\n\x1a\r\n" + E},
+    {"NUL bytes and bytes above 127 are copied", std::string("[Rename]\r\n\0\xff\r\n", 14),
+     std::string("[Rename]\r\n\0\xff\r\n", 14) + E},
+    {"a header as the first line of a long line is no header", "[Rename]" + kLong + "\r\n",
+     "[Rename]" + kLong + "\r\n\r\n[Rename]\r\n" + E},
+    {"a long line starting with [ does not end the section", "[Rename]\r\n[" + kLong + "\n[B]\r\n",
+     "[Rename]\r\n[" + kLong + "\r\n" + E + "[B]\r\n"},
+    {"a header line of 1022 characters (CR LF not counted) is still looked at",
+     "[Rename]" + std::string(1014, ' ') + "\r\n",
+     "[Rename]" + std::string(1014, ' ') + "\r\n" + E},
+    {"a header of 1023 characters is too long to be looked at",
+     "[Rename]" + std::string(1015, ' ') + "\r\n",
+     "[Rename]" + std::string(1015, ' ') + "\r\n\r\n[Rename]\r\n" + E},
+    {"the header's 8 characters must all be on the line", "[Renam\r\ne]\r\n",
+     "[Renam\r\ne]\r\n\r\n[Rename]\r\n" + E},
+    {"vertical tab and form feed are white space before the header", "\v\f[Rename]\n",
+     "\v\f[Rename]\r\n" + E},
+    {"a byte above 127 is no white space", "\xa0[Rename]\r\n",
+     "\xa0[Rename]\r\n\r\n[Rename]\r\n" + E},
+};
+
+TEST(WinInitEdit, EveryCaseGivesTheExpectedFile) {
+    for (const EditCase& c : kCases) {
+        EXPECT_EQ(Edit(c.old), c.expected) << c.comment;
+    }
+}
+
+TEST(WinInitEdit, SchedulingTwiceGivesTwoIdenticalEntries) {
+    EXPECT_EQ(Edit(Edit("")), "\r\n[Rename]\r\n" + E + E);
+}
+
+TEST(WinInitEdit, BufferTooSmallWritesNothingPastIt) {
+    std::string old = "[Rename]\nNUL=C:\\A\n";
+    std::string expected = Edit(old);
+    for (size_t capacity = 0; capacity <= expected.size(); ++capacity) {
+        std::string out(capacity + 4, '#');
+        size_t size = AddRestartEntry(old.data(), old.size(), kEntry, &out[0], capacity);
+        EXPECT_EQ(size, capacity == expected.size() ? expected.size() : 0u) << capacity;
+        EXPECT_EQ(out.substr(capacity), "####") << capacity;
+    }
+}
+
+TEST(WinInitEdit, BoundCoversTheWorstCaseAndRefusesOverflow) {
+    std::string allLineFeeds(100, '\n');  // every byte doubles
+    size_t bound = RestartEntryEditBound(allLineFeeds.size(), sizeof kEntry - 1);
+    EXPECT_LE(Edit(allLineFeeds).size(), bound);
+    EXPECT_EQ(Edit(allLineFeeds).size(), 200 + 14 + sizeof kEntry - 1);  // worst case is exact
+    EXPECT_EQ(RestartEntryEditBound(SIZE_MAX / 2, 10), 0u);
+    EXPECT_EQ(RestartEntryEditBound(10, SIZE_MAX - 30), 0u);
+}
+
+TEST(WinInitEdit, EntryFormatFitsAPathOf259AndRefusesMore) {
+    RestartEntry entry = "untouched";
+    std::string path259(259, 'A');
+    ASSERT_TRUE(FormatRestartEntry(path259.c_str(), entry));
+    EXPECT_EQ(std::string(entry), "NUL=" + path259);
+    RestartEntry refused = "untouched";
+    EXPECT_FALSE(FormatRestartEntry((path259 + "A").c_str(), refused));
+    EXPECT_STREQ(refused, "untouched");
+}
+
+}  // namespace
