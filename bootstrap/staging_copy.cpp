@@ -1,0 +1,154 @@
+#include "bootstrap/staging_copy.h"
+
+#include "bootstrap/progress.h"
+#include "common/platform.h"
+#include "common/status.h"
+
+const char* const kStagingDirectories[kStagingDirectoryCount] = {"Config", "Init", "Extra",
+                                                                 "English"};
+
+const char* const kManifest[kManifestRowCount] = {
+    "Init\\Cfgmgr32.dll",   // operating-system library
+    "Init\\Arrows.dll",     //
+    "Init\\media.inf",      //
+    "Init\\Lexor2.dll",     //
+    "Init\\Lexor2r.dll",    //
+    "Init\\Journal.ini",    //
+    "Init\\Msvcirt.dll",    // runtime library
+    "Init\\Msvcrt.dll",     // runtime library
+    "Init\\Wizard.pnl",     //
+    "Init\\Setupapi.dll",   // operating-system library
+    "Init\\_zorp.exe",      // the installer, which the launcher runs
+    "Init\\_zorp.ex_",      // the launcher, which setup starts from the staging root
+    "Init\\Seedbank",       // no extension
+    "Init\\Clock",          // no extension
+    "Init\\Panelkit2.dll",  //
+    "Init\\Ft0042k_.ttf",   // a font
+    "Init\\Remover.exe",    //
+    "Config\\Qcore.cfg",    //
+    "Extra\\dplay50a.exe",  // redistributable package
+    "Extra\\dx6core.exe",   // redistributable package
+    "Extra\\dx6eng.exe",    // redistributable package
+};
+
+// SHFileOperationA takes double-NUL-terminated lists: a path in a path buffer may use all but
+// the last character, which stays the second NUL.
+constexpr size_t kShellPathCapacity = kMaxPath - 1;
+
+// directory without its trailing backslash, then one backslash. False when it does not fit.
+static bool BuildPrefix(char (&prefix)[kMaxPath], const char* directory) {
+    if (!CopyText(prefix, directory)) {
+        return false;
+    }
+    StripTrailingBackslash(prefix);
+    return AppendText(prefix, "\\");
+}
+
+// path = prefix + row in a zero-filled buffer, leaving room for the shell's second NUL.
+static bool BuildRowPath(char (&path)[kMaxPath], const char* prefix, const char* row) {
+    ZeroBytes(path, sizeof(path));
+    return CopyText(path, kShellPathCapacity, prefix) && AppendText(path, kShellPathCapacity, row);
+}
+
+// One file over any existing one: no progress window from the shell, every question answered
+// yes. FOF_NOERRORUI is left out, so the shell may say why a file could not be copied.
+static void CopyOneFile(const char* source, const char* destination) {
+    os::FileOperation request;
+    ZeroBytes(&request, sizeof(request));
+    request.hwnd = nullptr;
+    request.func = os::kFoCopy;
+    request.from = source;
+    request.to = destination;
+    request.flags = os::kFofSilent | os::kFofNoConfirmation;
+    os::SHFileOperationA(&request);
+}
+
+int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
+    PathBuffer sourcePrefix;
+    PathBuffer destinationPrefix;
+    bool prefixesFit =
+        BuildPrefix(sourcePrefix, sourceDirectory) && BuildPrefix(destinationPrefix, stagingRoot);
+
+    if (prefixesFit) {
+        for (const char* name : kStagingDirectories) {
+            PathBuffer directory;
+            if (CopyText(directory, destinationPrefix) && AppendText(directory, name)) {
+                CreateDirectoryPath(directory);
+            }
+        }
+    }
+
+    for (const char* row : kManifest) {
+        PathBuffer source;
+        PathBuffer destination;
+        // A row whose paths do not fit is not copied at all: a shortened path would name
+        // another file. It still counts on the bar, like any row whose copy fails.
+        if (prefixesFit && BuildRowPath(source, sourcePrefix, row) &&
+            BuildRowPath(destination, destinationPrefix, row)) {
+            // Clears read-only, hidden and system from a file an earlier run left, so the
+            // shell overwrites it; fails harmlessly when nothing is there yet.
+            os::SetFileAttributesA(destination, os::kAttrNormal);
+            CopyOneFile(source, destination);
+            // A copy from a CD keeps the medium's read-only attribute.
+            os::SetFileAttributesA(destination, os::kAttrNormal);
+        }
+        StepProgressBar();
+    }
+    return 0;
+}
+
+bool StagingRootFits(const char* stagingRoot) {
+    PathBuffer prefix;
+    if (!BuildPrefix(prefix, stagingRoot)) {
+        return false;
+    }
+    for (const char* row : kManifest) {
+        PathBuffer path;
+        if (!BuildRowPath(path, prefix, row)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int32_t CreateDirectoryPath(const char* path) {
+    PathBuffer directory;
+    if (!CopyText(directory, path)) {
+        return kEFail;  // CreateDirectoryA could not take it either
+    }
+    StripTrailingBackslash(directory);
+    if (os::CreateDirectoryA(directory, nullptr)) {
+        return 0;
+    }
+    os::Dword error = os::GetLastError();
+    if (error == os::kErrorAlreadyExists) {
+        return os::kErrorAlreadyExists;
+    }
+    if (error != os::kErrorPathNotFound) {
+        return kEFail;
+    }
+    // A missing ancestor: create the parent (and so on upwards), then this directory.
+    PathBuffer parent;
+    ParentPrefix(directory, parent);
+    if (parent[0] == '\0') {
+        return kEFail;
+    }
+    if (CreateDirectoryPath(parent) == kEFail) {
+        return kEFail;
+    }
+    return os::CreateDirectoryA(directory, nullptr) ? 0 : kEFail;
+}
+
+void ParentPrefix(const char* path, char (&parent)[kMaxPath]) {
+    if (!CopyText(parent, path)) {
+        parent[0] = '\0';
+        return;
+    }
+    size_t end = 0;  // just past the last backslash
+    for (size_t i = 0; parent[i] != '\0'; ++i) {
+        if (parent[i] == '\\') {
+            end = i + 1;
+        }
+    }
+    parent[end] = '\0';
+}

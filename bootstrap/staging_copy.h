@@ -1,0 +1,35 @@
+// The staging copy: the four staging directories and the 21 support files copied into them
+// from the installation medium, and the directory creation that the bootstrap uses.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "common/path.h"
+
+// Created directly under the staging root, in this order. No file goes into "English".
+constexpr int kStagingDirectoryCount = 4;
+extern const char* const kStagingDirectories[kStagingDirectoryCount];
+
+// The manifest: each row is relative both to the source directory and to the staging root.
+constexpr int kManifestRowCount = 21;
+extern const char* const kManifest[kManifestRowCount];
+
+// Creates the staging directories under stagingRoot and copies every manifest row from
+// sourceDirectory to the same relative path under stagingRoot, stepping the progress bar once
+// per row. Either directory may end in a backslash. A row whose copy fails, or whose paths do
+// not fit a path buffer with the shell's second NUL, is passed over. Always 0.
+int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory);
+
+// True when every path CopyManifest builds under stagingRoot fits its buffer, so the whole
+// manifest can be staged there.
+bool StagingRootFits(const char* stagingRoot);
+
+// Creates a directory and every missing ancestor, from the top down. 0 when it was created,
+// 183 (ERROR_ALREADY_EXISTS) when it was there, kEFail otherwise (also for a path that does
+// not fit a path buffer).
+int32_t CreateDirectoryPath(const char* path);
+
+// The part of path up to and including its last backslash (C:\ for C:\TEMP); empty when the
+// path holds no backslash or is longer than a path buffer.
+void ParentPrefix(const char* path, char (&parent)[kMaxPath]);

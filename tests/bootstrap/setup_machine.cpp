@@ -1,0 +1,90 @@
+#include "tests/bootstrap/setup_machine.h"
+
+#include <gtest/gtest.h>
+
+#include "bootstrap/setup_run.h"
+#include "common/platform.h"
+
+namespace setup_test {
+
+const char* const kRows[21] = {
+    "Init\\Cfgmgr32.dll", "Init\\Arrows.dll",   "Init\\media.inf",     "Init\\Lexor2.dll",
+    "Init\\Lexor2r.dll",  "Init\\Journal.ini",  "Init\\Msvcirt.dll",   "Init\\Msvcrt.dll",
+    "Init\\Wizard.pnl",   "Init\\Setupapi.dll", "Init\\_zorp.exe",     "Init\\_zorp.ex_",
+    "Init\\Seedbank",     "Init\\Clock",        "Init\\Panelkit2.dll", "Init\\Ft0042k_.ttf",
+    "Init\\Remover.exe",  "Config\\Qcore.cfg",  "Extra\\dplay50a.exe", "Extra\\dx6core.exe",
+    "Extra\\dx6eng.exe",
+};
+const char* const kStagingDirectories[4] = {"Config", "Init", "Extra", "English"};
+
+LauncherView gLauncher;
+
+static int StandInLauncher(os::Handle, const char* tail) {
+    ++gLauncher.runs;
+    gLauncher.tail = tail;
+    char directory[1024] = "";
+    os::GetCurrentDirectoryA(sizeof directory, directory);
+    gLauncher.currentDirectory = directory;
+    return 1;
+}
+
+std::string MediumContent(const std::string& row) {
+    if (row == "Init\\_zorp.ex_") {
+        return sim::ProgramImage("launcher");
+    }
+    return "medium " + row;
+}
+
+void PutMedium(const std::string& sourceDirectory, const std::string& leaveOut) {
+    std::string prefix = sourceDirectory;
+    if (prefix.empty() || prefix.back() != '\\') {
+        prefix += "\\";
+    }
+    for (const char* row : kRows) {
+        if (row != leaveOut && (prefix + row).size() <= 259) {
+            EXPECT_TRUE(sim::PutFile(prefix + row, MediumContent(row), os::kAttrReadOnly))
+                << prefix + row;
+        }
+    }
+}
+
+void PrepareTypical(uint32_t cFreeMb, const std::string& leaveOut) {
+    sim::ResetTypical(cFreeMb);
+    sim::RegisterProgram("setup", SetupMain);
+    sim::RegisterProgram("launcher", StandInLauncher);
+    gLauncher = LauncherView();
+    EXPECT_TRUE(sim::PutFile("E:\\setup.exe", sim::ProgramImage("setup"), os::kAttrReadOnly));
+    PutMedium("E:\\", leaveOut);
+    sim::ClearCalls();
+}
+
+int64_t RunSetup(const std::string& sourceDirectory) {
+    return sim::RunProgram("E:\\setup.exe", sourceDirectory);
+}
+
+std::vector<sim::ProcessRecord> Children() {
+    std::vector<sim::ProcessRecord> children;
+    for (const sim::ProcessRecord& record : sim::Processes()) {
+        if (record.parentId != 0) {
+            children.push_back(record);
+        }
+    }
+    return children;
+}
+
+std::string PathOfLength(const std::string& prefix, size_t length) {
+    std::string path = prefix;
+    size_t component = 0;
+    while (path.size() < length) {
+        if (component == 40 && path.size() + 1 < length) {
+            path += "\\";
+            component = 0;
+        } else {
+            path += static_cast<char>('a' + path.size() % 26);
+            ++component;
+        }
+    }
+    return path;
+}
+
+}  // namespace setup_test
