@@ -86,6 +86,9 @@ static void ShowProgressWindow(SetupRun* run, os::Handle instance) {
     SetProgressBar(bar);
     os::SendMessageA(bar, os::kPbmSetRange, 0, os::MakeLParam(0, kManifestRowCount));
     os::SendMessageA(bar, os::kPbmSetStep, 1, 0);
+    // With no message loop the dialog would stay unpainted but for the bar, which repaints
+    // itself when stepped: paint the text once now.
+    os::UpdateWindow(run->dialog);
     os::Handle wait = os::LoadCursorA(nullptr, os::IntResource(os::kIdcWait));
     run->previousCursor = os::SetCursor(wait);
 }

@@ -26,7 +26,9 @@ typedef intptr_t LongPtr;
 typedef uintptr_t UintPtr;
 
 // INVALID_HANDLE_VALUE; a function rather than a constant, so no initialiser runs at start.
-inline Handle InvalidHandle() { return reinterpret_cast<Handle>(~static_cast<UintPtr>(0)); }
+inline Handle InvalidHandle() {
+    return reinterpret_cast<Handle>(~static_cast<UintPtr>(0));
+}
 
 // Error numbers as GetLastError reports them.
 enum : Dword {
@@ -253,14 +255,17 @@ int GetDeviceCaps(Handle dc, int index);
 
 // ---- Windows and dialogs
 void InitCommonControls();
-Handle CreateDialogParamA(Handle instance, const char* templateName, Handle parent,
-                          DialogProc proc, LongPtr param);
+Handle CreateDialogParamA(Handle instance, const char* templateName, Handle parent, DialogProc proc,
+                          LongPtr param);
 Handle GetDlgItem(Handle dialog, int id);
 LongPtr SendMessageA(Handle window, unsigned message, UintPtr wParam, LongPtr lParam);
 Bool EndDialog(Handle dialog, LongPtr result);
 int MessageBoxA(Handle owner, const char* text, const char* caption, unsigned type);
 Handle LoadCursorA(Handle instance, const char* name);
 Handle SetCursor(Handle cursor);
+// Paints a window and its child windows at once (RedrawWindow with RDW_UPDATENOW and
+// RDW_ALLCHILDREN): a program without a message loop would otherwise never receive WM_PAINT.
+void UpdateWindow(Handle window);
 
 // ---- ANSI text
 char* CharUpperA(char* text);

@@ -409,6 +409,13 @@ Handle SetCursor(Handle cursor) {
 }
 #endif
 
+#ifdef SEAM_UpdateWindow
+void UpdateWindow(Handle window) {
+    ::RedrawWindow(static_cast<HWND>(window), nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+#endif
+
 // ---- ANSI text
 #ifdef SEAM_CharUpperA
 char* CharUpperA(char* text) {

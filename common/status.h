@@ -9,4 +9,6 @@ constexpr int32_t kEFail = static_cast<int32_t>(0x80004005u);
 
 // A status passes when it is not negative: a positive Windows error number returned in
 // place of 0 (183 from CreateDirectoryPath, say) counts as success.
-inline bool Succeeded(int32_t status) { return status >= 0; }
+inline bool Succeeded(int32_t status) {
+    return status >= 0;
+}

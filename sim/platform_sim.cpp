@@ -1339,6 +1339,11 @@ Handle SetCursor(Handle cursor) {
     return previous;
 }
 
+void UpdateWindow(Handle window) {
+    Log("UpdateWindow", "");
+    (void)window;
+}
+
 // ---- ANSI text
 
 char* CharUpperA(char* text) {
