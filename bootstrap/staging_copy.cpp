@@ -50,9 +50,13 @@ static bool BuildRowPath(char (&path)[kMaxPath], const char* prefix, const char*
     return CopyText(path, kShellPathCapacity, prefix) && AppendText(path, kShellPathCapacity, row);
 }
 
+// The row of the launcher, which setup itself starts once the area is staged.
+constexpr int kLauncherRow = 11;
+
 // One file over any existing one: no progress window from the shell, every question answered
-// yes. FOF_NOERRORUI is left out, so the shell may say why a file could not be copied.
-static void CopyOneFile(const char* source, const char* destination) {
+// yes. FOF_NOERRORUI is left out, so the shell may say why a file could not be copied. True
+// when the shell reports the file copied.
+static bool CopyOneFile(const char* source, const char* destination) {
     os::FileOperation request;
     ZeroBytes(&request, sizeof(request));
     request.hwnd = nullptr;
@@ -60,7 +64,7 @@ static void CopyOneFile(const char* source, const char* destination) {
     request.from = source;
     request.to = destination;
     request.flags = os::kFofSilent | os::kFofNoConfirmation;
-    os::SHFileOperationA(&request);
+    return os::SHFileOperationA(&request) == 0 && !request.anyOperationsAborted;
 }
 
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
@@ -78,7 +82,9 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
         }
     }
 
-    for (const char* row : kManifest) {
+    bool launcherStaged = false;
+    for (int i = 0; i < kManifestRowCount; ++i) {
+        const char* row = kManifest[i];
         PathBuffer source;
         PathBuffer destination;
         // A row whose paths do not fit is not copied at all: a shortened path would name
@@ -88,13 +94,19 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
             // Clears read-only, hidden and system from a file an earlier run left, so the
             // shell overwrites it; fails harmlessly when nothing is there yet.
             os::SetFileAttributesA(destination, os::kAttrNormal);
-            CopyOneFile(source, destination);
+            bool copied = CopyOneFile(source, destination);
             // A copy from a CD keeps the medium's read-only attribute.
             os::SetFileAttributesA(destination, os::kAttrNormal);
+            if (i == kLauncherRow) {
+                launcherStaged = copied;
+            }
         }
         StepProgressBar();
     }
-    return 0;
+    // Any other row may fail and the installation still goes on. The launcher may not: setup
+    // starts whatever stands at its place, and in a TEMP directory that others can write to,
+    // a file left there when our copy failed may be anyone's program.
+    return launcherStaged ? 0 : kEFail;
 }
 
 bool StagingRootFits(const char* stagingRoot) {

@@ -18,7 +18,8 @@ extern const char* const kManifest[kManifestRowCount];
 // Creates the staging directories under stagingRoot and copies every manifest row from
 // sourceDirectory to the same relative path under stagingRoot, stepping the progress bar once
 // per row. Either directory may end in a backslash. A row whose copy fails, or whose paths do
-// not fit a path buffer with the shell's second NUL, is passed over. Always 0.
+// not fit a path buffer with the shell's second NUL, is passed over. 0, or kEFail when the
+// launcher itself was not copied: setup must not start a file it did not put there.
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory);
 
 // True when every path CopyManifest builds under stagingRoot fits its buffer, so the whole

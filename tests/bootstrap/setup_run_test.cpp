@@ -237,6 +237,38 @@ TEST(SetupRun, AFailedFirstAttemptCopiesAgainOnTheBestFixedDrive) {
     EXPECT_TRUE(sim::FileExists("D:\\TEMP\\Extra\\dx6eng.exe"));
 }
 
+// Someone else's program left at the launcher's place in a shared TEMP, which our copy cannot
+// replace: setup stages again on the best fixed drive and never starts that file.
+TEST(SetupRun, ALauncherThatCouldNotBeCopiedIsNeverStarted) {
+    struct Case {
+        uint64_t dFreeMb;  // 0: no drive D:
+        const char* launchedFrom;
+    } cases[] = {
+        {700, "D:\\TEMP"},  // D: has the most room
+        {0, "C:\\TEMP"},    // C: itself is the best fixed drive
+    };
+    for (const Case& c : cases) {
+        PrepareTypical();
+        if (c.dFreeMb != 0) {
+            sim::AddDrive("D:\\", os::kDriveFixed, c.dFreeMb * kMb);
+        }
+        sim::RegisterProgram("planted", [](os::Handle, const char*) { return 99; });
+        sim::PutFile("C:\\WINDOWS\\TEMP\\Init\\_zorp.ex_", sim::ProgramImage("planted"));
+        sim::FaultRule rule;  // the file cannot be overwritten
+        rule.op = "SHFileOperationA";
+        rule.path = "C:\\WINDOWS\\TEMP\\Init\\_zorp.ex_";
+        rule.once = false;
+        sim::AddFault(rule);
+
+        EXPECT_EQ(RunSetup(), 1) << c.dFreeMb;
+        EXPECT_EQ(LaunchedFrom(), c.launchedFrom) << c.dFreeMb;
+        EXPECT_EQ(sim::Progress().stepCount, 42) << "both attempts copied";
+        for (const sim::ProcessRecord& p : sim::Processes()) {
+            EXPECT_EQ(p.commandLine.find("WINDOWS\\TEMP"), std::string::npos) << p.commandLine;
+        }
+    }
+}
+
 TEST(SetupRun, NoFixedDriveWithRoomEndsInCopyErrorOnReadOnlyMedia) {
     PrepareTypical(0);  // C: full: no best fixed drive, so "\TEMP" on the CD
     ExpectCopyError();
