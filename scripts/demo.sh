@@ -1,17 +1,23 @@
 #!/bin/bash
 # The demo: builds the programs, lays out a sample installation medium, runs setup.exe from it
-# under Wine as if the CD were in drive E:, and tells what happened: the staging root chosen,
-# the files copied, the launcher's and the installer's command lines, what was cleaned up and
-# what is scheduled for deletion at restart. The installer on the sample medium is a stand-in
-# that shows a window for a moment and writes down how it was started.
+# under Wine as if the CD were in drive E:, and tells what happened at each stage: the drive
+# survey and the staging root chosen, the files copied, the launcher's and the installer's
+# command lines, what the cleanup removed, what was scheduled for deletion at restart and
+# what a restart then removed. It saves a screenshot of the progress window and one of the
+# installer's window. The installer on the sample medium is a stand-in that shows a window for
+# a moment and writes down how it was started.
 #
 #   scripts/demo.sh [nt|9x] [8|24]     Windows personality (default nt), display depth (24)
 #
-# A screenshot taken while the stand-in installer runs is left in build/demo/screenshot.png.
+# Runs the x86_64 build of the programs under wine64 where the kernel cannot run 32-bit
+# programs (the i686 deliverables are built as well). Screenshots and the prefix are left in
+# build/demo.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 PERSONALITY=${1:-nt}
 DEPTH=${2:-24}
+case "$PERSONALITY" in nt | 9x) ;; *) echo "usage: demo.sh [nt|9x] [8|24]" >&2 && exit 2 ;; esac
+case "$DEPTH" in 8 | 24) ;; *) echo "usage: demo.sh [nt|9x] [8|24]" >&2 && exit 2 ;; esac
 
 bash "$ROOT/scripts/install-deps.sh" || exit 1
 bash "$ROOT/scripts/build.sh" win32 win64 >/dev/null || exit 1
@@ -20,78 +26,177 @@ export WINE_BUILD_DIR=$ROOT/build/win64 WIN32_BUILD_DIR=$ROOT/build/win32
 export WINE_TEST_ROOT=$ROOT/build/demo
 source "$ROOT/tests/wine/lib.sh"
 WINE_TEST_NAME=demo
+PROGRESS_PNG=$WINE_TEST_ROOT/progress.png
+INSTALLER_PNG=$WINE_TEST_ROOT/installer.png
 
 section() { printf '\n== %s\n' "$*"; }
+indent() { sed 's/^/  /'; }
+
+# The host process of the Wine program whose command line is exactly TEXT, in this prefix.
+wine_pid() {
+    local pid
+    for pid in $(pgrep -f -x -- "$1"); do
+        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+            echo "$pid"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# The X window id of the top-level window titled CAPTION, if one is mapped.
+window_id() {
+    timeout -k 1 3 xwininfo -display "$DISPLAY" -root -tree 2>/dev/null |
+        awk -v c="\"$1\"" 'index($0, c) && /[0-9]+x[0-9]+/ { print $1; exit }'
+}
+
+# capture CAPTION FILE [PROGRAM]: waits (up to 60 s) for the window, lets it paint, and saves
+# it as FILE. With PROGRAM (its exact Windows command line), that program is held still
+# (SIGSTOP) for the moment of the capture: setup's progress window stands only while the files
+# are copied. Every X call has a time limit: a program stopped while Wine holds a grab of the
+# X server would block the capture, so it is let go and the capture tried once more.
+capture() {
+    local caption=$1 file=$2 program=${3:-} id= pid= end=$((SECONDS + 60))
+    while [ -z "$id" ] && [ "$SECONDS" -lt "$end" ]; do
+        id=$(window_id "$caption")
+        [ -n "$id" ] || sleep 0.02
+    done
+    [ -n "$id" ] || return 1
+    sleep 0.15
+    [ -n "$program" ] && pid=$(wine_pid "$program") && kill -STOP "$pid"
+    timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null
+    local status=$?
+    if [ -n "$pid" ]; then
+        kill -CONT "$pid"
+        [ "$status" = 0 ] ||
+            { timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null; status=$?; }
+    fi
+    return $status
+}
 
 make_prefix
 make_medium "$WORK/cd" --installer standin
+# Redistributables of a real medium's size, so that the copy (and the progress window) lasts a
+# moment.
+for file in Extra/dx6core.exe:24 Extra/dx6eng.exe:12 Extra/dplay50a.exe:4 Init/Seedbank:6; do
+    head -c $((${file#*:} * 1048576)) /dev/urandom >"$WORK/cd/${file%:*}"
+done
 map_cdrom "$WORK/cd"
 set_personality "$PERSONALITY"
 start_session "$DEPTH"
+rm -f "$PROGRESS_PNG" "$INSTALLER_PNG"
 
-section "The machine ($WINE under the $PERSONALITY personality, display depth $DEPTH)"
-wine_run 'C:\tools\winhelper.exe' survey | tr -d '\r' | sed 's/^/  /'
+section "The machine: $("$WINE" --version) ($WINE_ARCH, $WINE_TEST_BUILD)," \
+    "$PERSONALITY personality, display depth $DEPTH"
+survey=$(wine_run 'C:\tools\winhelper.exe' survey | tr -d '\r')
+printf '%s\n' "$survey" | sed -n 's/^platform=/GetVersionExA platform=/p; s/^bitspixel=/display: bits per pixel=/p;
+    s/^windows=/Windows directory: /p' | indent
+echo "  drive survey (GetDriveTypeA: 2 removable, 3 fixed, 4 network, 5 CD-ROM):"
+printf '%s\n' "$survey" | sed -n 's/^drive=//p' | indent | indent
+
 section "The medium in drive E: ($WORK/cd)"
-(cd "$WORK/cd" && find . -type f | sed 's|^\./|  |' | sort | tr '/' '\\')
+(cd "$WORK/cd" && find . -type f -printf '%P %s\n' | sort | tr '/' '\\' |
+    awk '{ printf "  E:\\%-22s %9d bytes\n", $1, $2 }')
 
 section "Running E:\\setup.exe with E:\\ as current directory"
+capture 'Quillo 4.0 Setup' "$PROGRESS_PNG" 'E:\setup.exe' &
+progress_watch=$!
+capture 'Quillo 4.0 Installer (stand-in)' "$INSTALLER_PNG" &
+installer_watch=$!
 run_cmdline 'E:\setup.exe' 'E:\' 120
 echo "  setup ended with exit code $RUN_EXIT_HEX (1: launcher started, 0: staging failed," \
     "0x80004005: another stage running)"
-if wine_run 'C:\tools\winhelper.exe' find -t 20 -c 'Quillo 4.0 Installer (stand-in)' \
-    >/dev/null 2>&1; then
-    import -display "$DISPLAY" -window root "$WINE_TEST_ROOT/screenshot.png" 2>/dev/null &&
-        echo "  screenshot of the stand-in installer: $WINE_TEST_ROOT/screenshot.png"
-fi
 wait_process _zorp.exe 60
 wait_process _zorp.ex_ 60
+wait "$installer_watch"
+kill "$progress_watch" 2>/dev/null
+wait "$progress_watch" 2>/dev/null
 
 record=$(tr -d '\r' <"$WINEPREFIX/drive_c/record.txt" 2>/dev/null)
 field() { printf '%s\n' "$record" | sed -n "s/^$1=//p" | head -n1; }
+cwd=$(field cwd)
+staging_root=${cwd%\\*}
+staging=
+[ -n "$cwd" ] && staging=$(hostpath "$staging_root")
+
 if [ -z "$record" ]; then
     section "The installer was not started"
 else
-    section "Staging"
-    echo "  staging Init directory (launcher's working directory): $(field cwd)"
-    echo "  launcher command line:  $(field parent)"
-    echo "  installer command line: $(field cmdline)"
-    echo "  mutex while the installer ran: $(field mutex)"
-    section "Files staged, as the installer saw them"
-    printf '%s\n' "$record" | sed -n 's/^file=/  /p; s/^missing=/  missing directory: /p'
+    section "Staging root chosen: $staging_root"
+    free=$(printf '%s\n' "$survey" | sed -n 's/^drive=C:\\ type=3 freemb=//p')
+    if [ "$staging_root" = "$(printf '%s\n' "$survey" | sed -n 's/^windows=//p')\\TEMP" ]; then
+        echo "  TEMP under the Windows directory: the system drive C: has ${free:-?} MB free" \
+            "(more than 10 MB)"
+    else
+        echo "  TEMP on the fixed drive with the most free space (the system drive had 10 MB" \
+            "or less, or staging there failed)"
+    fi
+    section "Files copied (the staging area as the installer found it)"
+    printf '%s\n' "$record" | sed -n 's/^file=//p' |
+        awk '{ printf "  %-22s %9d bytes\n", $1, $2 }'
+    printf '%s\n' "$record" | sed -n 's/^missing=/  missing directory: /p'
+    section "Command lines"
+    echo "  setup started the launcher: $(field parent)"
+    echo "                         in:  $cwd"
+    echo "  the launcher started:       $(field cmdline)"
+    echo "                         in:  $cwd"
+    echo "  (Wine shows the program name of a started command line in quotes)"
+    echo "  mutex \"MutexToProtectSetup\" while the installer ran: $(field mutex)"
 fi
 
 section "Message boxes shown"
 boxes=$(boxes_seen)
-printf '%s\n' "${boxes:-(none)}" | sed 's/^/  /'
+printf '%s\n' "${boxes:-(none)}" | indent
 
-cwd=$(field cwd)
-staging=
-[ -n "$cwd" ] && staging=$(hostpath "${cwd%\\*}")
-section "Staging area after the launcher ended"
-if [ -n "$staging" ]; then
+# The staging area now, one "Dir\name" a line (directories as "Dir\").
+staging_listing() {
+    local dir
     for dir in Config Init Extra English; do
-        if [ -d "$staging/$dir" ]; then
-            echo "  $dir: $(ls -A "$staging/$dir" | tr '\n' ' ')"
-        else
-            echo "  $dir: removed"
-        fi
+        [ -d "$staging/$dir" ] || continue
+        echo "$dir\\"
+        ls -A "$staging/$dir" | sed "s/^/$dir\\\\/"
     done
+}
+
+if [ -n "$staging" ]; then
+    section "What the launcher's cleanup removed"
+    before=$( (printf '%s\n' "$record" | sed -n 's/^file=\([^ ]*\) .*/\1/p'
+        printf '%s\\\n' Config Init Extra English) | sort)
+    after=$(staging_listing | sort)
+    removed=$(comm -23 <(printf '%s\n' "$before") <(printf '%s\n' "$after"))
+    echo "  removed $(printf '%s\n' "$removed" | grep -vc '\\$') files:" \
+        "$(printf '%s\n' "$removed" | grep -v '\\$' | tr '\n' ' ')"
+    echo "  removed directories: $(printf '%s\n' "$removed" | grep '\\$' | tr '\n' ' ')"
+    echo "  left in $staging_root: $(printf '%s\n' "$after" | tr '\n' ' ')"
 fi
 
 section "Scheduled for deletion at restart"
 if [ "$PERSONALITY" = 9x ]; then
-    wininit_ini | tr -d '\r' | sed 's/^/  WinInit.ini: /'
+    echo "  the [Rename] section of C:\\windows\\WinInit.ini (NUL=<short path> deletes it):"
+    wininit_ini | tr -d '\r' | indent | indent
 else
-    pending_deletions | sed 's/^/  /'
+    echo "  PendingFileRenameOperations (MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT):"
+    pending_deletions | indent | indent
 fi
+before_restart=$( [ -n "$staging" ] && staging_listing | sort)
 wine_restart
-section "After a restart (wineboot -r)"
-if [ -n "$staging" ] && [ -d "$staging/Init" ]; then
-    echo "  Init: $(ls -A "$staging/Init" | tr '\n' ' ')"
-else
-    echo "  Init: removed"
-fi
+section "What the restart (wineboot -r) removed"
+after_restart=$( [ -n "$staging" ] && staging_listing | sort)
+gone=$(comm -23 <(printf '%s\n' "$before_restart") <(printf '%s\n' "$after_restart"))
+echo "  removed: ${gone:-nothing}" | tr '\n' ' '
+echo
+echo "  left in $staging_root: $(printf '%s\n' "$after_restart" | tr '\n' ' ')"
 end_session
+
+section "Screenshots"
+for shot in "$PROGRESS_PNG:the progress window, while the files were copied" \
+    "$INSTALLER_PNG:the stand-in installer's window"; do
+    if [ -s "${shot%%:*}" ]; then
+        echo "  ${shot%%:*}: ${shot#*:}"
+    else
+        echo "  (no screenshot of ${shot#*:})"
+    fi
+done
 echo
 echo "Demo finished; the prefix is in $WORK/prefix."
 WINE_TEST_KEEP=1

@@ -1,0 +1,20 @@
+#!/bin/bash
+# Every benchmark, one after another: the sizes of the i686 deliverables, then the Wine
+# benchmarks (staging, WinInit.ini entry, whole chain), which run the x86_64 build of the same
+# sources under wine64. Builds build/win32 and build/win64 first (BENCH_NO_BUILD=1 skips that,
+# WINE_BUILD_DIR picks another x86_64 build). Ends with 1 when any figure misses its goal.
+#
+#   bench/run-all.sh
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+if [ "${BENCH_NO_BUILD:-0}" != 1 ]; then
+    bash "$ROOT/scripts/build.sh" win32 win64 >/dev/null || exit 1
+fi
+status=0
+echo "== Sizes of the i686 deliverables"
+sh "$ROOT/bench/sizes.sh" "$ROOT/build/win32" | sed 's/^/   /' || status=1
+for bench in staging_bench.sh wininit_bench.sh chain_bench.sh; do
+    echo
+    bash "$ROOT/bench/$bench" || status=1
+done
+exit $status

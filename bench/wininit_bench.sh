@@ -1,0 +1,51 @@
+#!/bin/bash
+# WinInit benchmark: the launcher's Windows 95/98 restart entry (DeleteAtRestart, which reads
+# WinInit.ini, adds the entry and puts the new list in place) on a list of 1 MB and of 10 MB,
+# against CopyFileA of the same file, timed in one process under Wine by bench_wininit.exe
+# (QueryPerformanceCounter, medians of BENCH_REPEATS rounds). Goals: the entry costs at most
+# twice the copy at both sizes, and its cost grows linearly with the size (10 times the size,
+# about 10 times the time; a quadratic edit would take about 100 times).
+#
+#   bench/wininit_bench.sh         (WINE_BUILD_DIR, BENCH_ROOT: see bench_lib.sh;
+#                                   BENCH_REPEATS rounds in the program, default 9)
+set -uo pipefail
+source "$(dirname "$0")/bench_lib.sh"
+WINE_TEST_NAME=wininit_bench
+REPEATS=${BENCH_REPEATS:-9}
+
+bench_session
+set_personality 9x
+bench_start
+BENCH_RUNS=$REPEATS
+bench_banner "WinInit benchmark: a restart entry in WinInit.ini (9x personality), one process"
+
+wine_run 'C:\tools\bench_wininit.exe' "$REPEATS" >"$WORK/wininit.out" 2>/dev/null </dev/null
+result=$(tr -d '\r' <"$WORK/wininit.out")
+if ! printf '%s\n' "$result" | grep -q '^size='; then
+    echo "   bench_wininit.exe: ${result:-no output}" >&2
+    exit 1
+fi
+# field N NAME: NAME's value in the Nth line that starts with "size=".
+field() { printf '%s\n' "$result" | grep '^size=' | sed -n "$1p" | sed -n "s/.*$2=\([0-9]*\).*/\1/p"; }
+size1=$(field 1 size) insert1=$(field 1 insert_us) copy1=$(field 1 copy_us)
+size10=$(field 2 size) insert10=$(field 2 insert_us) copy10=$(field 2 copy_us)
+r1=$(ratio "$insert1" "$copy1")
+r10=$(ratio "$insert10" "$copy10")
+growth=$(ratio "$insert10" "$insert1")
+copy_growth=$(ratio "$copy10" "$copy1")
+printf '   %-8s %10s bytes: entry %8s ms, CopyFileA %8s ms, entry / copy = %s (goal <= 2: %s)\n' \
+    "1 MB" "$size1" "$(ms "$insert1")" "$(ms "$copy1")" "$r1" "$(within "$r1" 2)"
+printf '   %-8s %10s bytes: entry %8s ms, CopyFileA %8s ms, entry / copy = %s (goal <= 2: %s)\n' \
+    "10 MB" "$size10" "$(ms "$insert10")" "$(ms "$copy10")" "$r10" "$(within "$r10" 2)"
+parts() {
+    printf '%s\n' "$result" | grep '^parts' | sed -n "$1p" |
+        awk '{ for (i = 2; i <= NF; i++) { split($i, kv, "="); sub(/_us$/, "", kv[1]);
+               printf " %s %.1f ms,", kv[1], kv[2] / 1000 } }' | sed 's/,$//'
+}
+echo "   where the entry's time goes (same list, medians):"
+echo "     1 MB: $(parts 1)"
+echo "     10 MB:$(parts 2)"
+echo "   growth 10 MB / 1 MB: entry $growth, CopyFileA $copy_growth" \
+    "(goal: linear, at most 15: $(within "$growth" 15))"
+end_session
+exit "$BENCH_STATUS"
