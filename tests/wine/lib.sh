@@ -464,3 +464,118 @@ finish() {
 }
 
 wine_select
+
+# ---- Staging area and extra cleanup --------------------------------------------------------
+
+# expect_staged WHAT HOSTDIR: HOSTDIR (the host folder of a staging root) holds the four
+# staging directories, English empty, and exactly the manifest's 21 files, each equal byte for
+# byte to its source on the medium (MEDIUM_DIR). On failure it lists every difference.
+expect_staged() {
+    local what=$1 root=$2 problems= dir file count
+    for dir in Config Init Extra English; do
+        [ -d "$root/$dir" ] || problems+="no directory $dir; "
+    done
+    for file in $MEDIUM_FILES; do
+        if [ ! -f "$root/$file" ]; then
+            problems+="missing $file; "
+        elif ! cmp -s "$MEDIUM_DIR/$file" "$root/$file"; then
+            problems+="differs: $file ($(stat -c %s "$root/$file") bytes, medium"
+            problems+=" $(stat -c %s "$MEDIUM_DIR/$file")); "
+        fi
+    done
+    count=$(find "$root/Config" "$root/Init" "$root/Extra" "$root/English" -type f \
+        2>/dev/null | wc -l)
+    [ "$count" = 21 ] || problems+="$count files in the staging directories; "
+    [ -z "$(ls -A "$root/English" 2>/dev/null)" ] || problems+="English is not empty; "
+    expect_eq "$what: staging area ${root#"$WORK"/} equals the medium" "" "$problems"
+}
+
+# remove_staging HOSTDIR: removes the four staging directories below HOSTDIR, so that the next
+# case starts without a staging area.
+remove_staging() {
+    local dir
+    for dir in Config Init Extra English; do
+        rm -rf "${1:?}/$dir"
+    done
+}
+
+# record_field NAME [FILE]: the values of NAME= in the recorder's log (FILE, by default the
+# host file of C:\record.txt), one per record.
+record_field() {
+    tr -d '\r' 2>/dev/null <"${2:-$WINEPREFIX/drive_c/record.txt}" | sed -n "s/^$1=//p"
+    return 0
+}
+
+# at_exit 'COMMAND': runs COMMAND when the test ends, after the Wine session has ended and
+# before the prefix is kept or removed (e.g. to unmount what the test mounted). Call after
+# make_prefix; commands run in the order they were added.
+WINE_AT_EXIT=()
+at_exit() {
+    WINE_AT_EXIT+=("$1")
+    trap wine_cleanup_at_exit EXIT
+}
+
+wine_cleanup_at_exit() {
+    local status=$? command
+    [ -n "${WINEPREFIX:-}" ] && end_session
+    for command in "${WINE_AT_EXIT[@]}"; do
+        eval "$command" || status=1
+    done
+    (exit "$status")
+    wine_cleanup
+}
+
+# ---- Helpers for byte-exact and tree checks ------------------------------------------------
+
+# A file's bytes as one line: CR as <CR>, LF as <LF>, any other control byte as <xNN>
+# (backslashes stay, so paths read naturally), so that expect_eq compares exact bytes and
+# prints them readably. A missing file prints "<missing>".
+escaped_bytes() {
+    [ -f "$1" ] || { echo "<missing>" && return 0; }
+    LC_ALL=C perl -0777 -ne 's/\r/<CR>/g; s/\n/<LF>/g;
+        s/([\x00-\x1f\x7f])/sprintf("<x%02X>", ord $1)/ge; print' "$1"
+    echo
+}
+
+# staging_tree HOSTROOT: the staging directories Config, Init, Extra and English below
+# HOSTROOT (found without regard to letter case) and what they hold, sorted, one per line:
+# "Init/" for a directory, "Init/Arrows.dll" for a file in it. Works for a medium as well.
+staging_tree() {
+    local root=$1 dir match
+    for dir in Config English Extra Init; do
+        match=$(find "$root" -mindepth 1 -maxdepth 1 -iname "$dir" -print -quit 2>/dev/null)
+        [ -n "$match" ] || continue
+        echo "$dir/"
+        find "$match" -mindepth 1 -printf "$dir/%P\n" | LC_ALL=C sort
+    done
+}
+
+# hold_mutex SECONDS [-a]: mutexholder owns "MutexToProtectSetup" in the background for at
+# most SECONDS, or until release_mutex; with -a it then ends without releasing it (abandoned).
+# Returns once the mutex is owned (nonzero if that did not happen within 10 s).
+hold_mutex() {
+    local tools=$WINEPREFIX/drive_c/tools i
+    rm -f "$tools/ready" "$tools/release"
+    wine_run 'C:\tools\mutexholder.exe' -t "$1" -s 'C:\tools\release' -r 'C:\tools\ready' \
+        ${2:+"$2"} >"$WORK/mutexholder.out" 2>&1 &
+    MUTEX_HOLDER_PID=$!
+    for i in $(seq 100); do
+        [ -e "$tools/ready" ] && return 0
+        sleep 0.1
+    done
+    log "mutexholder did not own the mutex: $(cat "$WORK/mutexholder.out")"
+    return 1
+}
+
+# release_mutex: ends the hold_mutex holder (it releases, or abandons with -a) and waits for it.
+release_mutex() {
+    touch "$WINEPREFIX/drive_c/tools/release"
+    [ -n "${MUTEX_HOLDER_PID:-}" ] && wait "$MUTEX_HOLDER_PID" 2>/dev/null
+    MUTEX_HOLDER_PID=
+    return 0
+}
+
+# boxes_after N: the message boxes answered after the first N (N from `boxes_seen | wc -l`).
+boxes_after() {
+    boxes_seen | tail -n +$(($1 + 1))
+}
