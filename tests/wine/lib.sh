@@ -579,3 +579,18 @@ release_mutex() {
 boxes_after() {
     boxes_seen | tail -n +$(($1 + 1))
 }
+
+# survey: what the programs see (winhelper survey: platform, display depth, drives), CRs
+# removed. Rarely a Wine process here ends at once without output; the survey is then asked
+# once more, and what Wine said the first time is logged.
+survey() {
+    local output status
+    output=$(wine_run 'C:\tools\winhelper.exe' survey 2>"$WORK/survey.err")
+    status=$?
+    if ! printf '%s' "$output" | grep -q '^platform='; then
+        log "survey gave no answer (status $status, '$(tr '\n' ' ' <"$WORK/survey.err")');" \
+            "asking again"
+        output=$(wine_run 'C:\tools\winhelper.exe' survey 2>/dev/null)
+    fi
+    printf '%s\n' "$output" | tr -d '\r'
+}
