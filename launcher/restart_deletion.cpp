@@ -17,18 +17,16 @@ struct ListFiles {
     PathBuffer backup;
 };
 
-// A whole file on the process heap; data is nullptr when there is none.
-struct Bytes {
-    char* data;
-    size_t size;
-};
-
 enum class Presence { kAbsent, kPresent, kUnknown };
 
 // "Without sharing restrictions", but without FILE_SHARE_DELETE: Windows 95/98 refuses
 // CreateFileA when it is given.
 constexpr os::Dword kShareAll = os::kShareRead | os::kShareWrite;
-constexpr size_t kLargestWrite = 0xFFFFFFFFu;
+// The list goes from WinInit.ini to WinInit.tmp in pieces of this size, as CopyFileA copies: a
+// block the size of the whole list would cost a page fault for every 4 KiB of it.
+constexpr os::Dword kPieceSize = 0x10000;
+// A piece read, behind the start of a line carried over from the piece before it.
+constexpr size_t kReadRoom = kRestartEditCarry + kPieceSize;
 
 // Absent only when Windows says so (file or path not found); any other failure cannot tell.
 Presence FilePresence(const char* path) {
@@ -48,14 +46,6 @@ Presence FilePresence(const char* path) {
 void DiscardFile(const char* path) {
     os::SetFileAttributesA(path, os::kAttrNormal);
     os::DeleteFileA(path);
-}
-
-void FreeBytes(Bytes* bytes) {
-    if (bytes->data != nullptr) {
-        os::HeapFree(bytes->data);
-    }
-    bytes->data = nullptr;
-    bytes->size = 0;
 }
 
 // The entry for the file's absolute short (8.3) path. Made absolute first: GetShortPathNameA
@@ -130,77 +120,74 @@ bool FindList(const ListFiles& files, bool* listExists) {
     return list == Presence::kPresent;
 }
 
-bool ReadOpenFile(os::Handle file, Bytes* bytes) {
-    os::Dword sizeHigh = 0;
-    os::Dword size = os::GetFileSize(file, &sizeHigh);
-    if (size == 0xFFFFFFFFu || sizeHigh != 0) {
-        return false;  // failed, or far too large for a list
-    }
-    bytes->data = static_cast<char*>(os::HeapAlloc(size == 0 ? 1 : size));
-    if (bytes->data == nullptr) {
-        return false;
-    }
-    bytes->size = size;
-    for (os::Dword got = 0; got < size;) {
-        os::Dword read = 0;
-        if (!os::ReadFile(file, bytes->data + got, size - got, &read, nullptr) || read == 0 ||
-            read > size - got) {
-            return false;  // an error, or the file shrank under us
-        }
-        got += read;
-    }
-    return true;
-}
-
-// The whole file, binary: the C runtime's text mode would stop at a Ctrl-Z byte.
-bool ReadWholeFile(const char* path, Bytes* bytes) {
-    os::Handle file = os::CreateFileA(path, os::kGenericRead, kShareAll, nullptr, os::kOpenExisting,
-                                      os::kAttrNormal, nullptr);
-    if (file == os::InvalidHandle()) {
-        return false;
-    }
-    bool read = ReadOpenFile(file, bytes);
-    os::CloseHandle(file);
-    if (!read) {
-        FreeBytes(bytes);
-    }
-    return read;
-}
-
-// Creates (or empties) the file, writes `size` bytes and flushes them to the disk. A file that
-// did not get every byte is deleted again.
-bool WriteWholeFile(const char* path, const char* data, size_t size) {
-    os::Handle file = os::CreateFileA(path, os::kGenericWrite, kShareAll, nullptr,
-                                      os::kCreateAlways, os::kAttrNormal, nullptr);
-    if (file == os::InvalidHandle()) {
-        return false;
-    }
+// EditOutput's drain into WinInit.tmp: one write of the full buffer.
+bool WriteOutput(EditOutput* output) {
+    os::Dword size = static_cast<os::Dword>(output->used);
     os::Dword written = 0;
-    bool complete = os::WriteFile(file, data, static_cast<os::Dword>(size), &written, nullptr) &&
-                    written == size && os::FlushFileBuffers(file);
-    complete = os::CloseHandle(file) && complete;
-    if (!complete) {
-        os::DeleteFileA(path);
-    }
+    bool complete =
+        os::WriteFile(output->context, output->data, size, &written, nullptr) && written == size;
+    output->used = 0;
     return complete;
 }
 
-// WinInit.tmp = the old list with the entry added; `old` is nullptr when there is no list yet.
-bool WriteNewList(const char* temp, const Bytes* old, const char* entry) {
-    size_t oldSize = old != nullptr ? old->size : 0;
-    size_t bound = RestartEntryEditBound(oldSize, TextLength(entry));
-    if (bound == 0 || bound > kLargestWrite) {
+// Feeds the whole open list, binary, through the edit into `out`; `room` holds kReadRoom bytes.
+// Binary: the C runtime's text mode would stop at a Ctrl-Z byte. False when a read fails, the
+// list shrinks under us, or the output fails.
+bool EditList(os::Handle list, const char* entry, char* room, EditOutput* out) {
+    os::Dword sizeHigh = 0;
+    os::Dword left = os::GetFileSize(list, &sizeHigh);
+    if (left == 0xFFFFFFFFu || sizeHigh != 0) {
+        return false;  // failed, or far too large for a list
+    }
+    RestartEdit edit;
+    StartRestartEdit(&edit, entry);
+    size_t carried = 0;  // room[0, carried): the start of a line that the edit left for later
+    for (;;) {
+        os::Dword wanted = left < kPieceSize ? left : kPieceSize;
+        os::Dword read = 0;
+        if (wanted > 0 && (!os::ReadFile(list, room + carried, wanted, &read, nullptr) ||
+                           read == 0 || read > wanted)) {
+            return false;  // an error, or the file shrank under us
+        }
+        left -= read;
+        size_t size = carried + read;
+        size_t taken = ContinueRestartEdit(&edit, room, size, left == 0, out);
+        if (out->failed || left == 0) {
+            return !out->failed;
+        }
+        carried = size - taken;
+        __builtin_memmove(room, room + taken, carried);
+    }
+}
+
+// WinInit.tmp = the old list (`list`, open for reading; InvalidHandle when there is none) with
+// the entry added, flushed to the disk. A file that did not get every byte is deleted again.
+bool WriteNewList(const char* temp, os::Handle list, const char* entry) {
+    char* buffers = static_cast<char*>(os::HeapAlloc(kReadRoom + kPieceSize));
+    if (buffers == nullptr) {
         return false;
     }
-    char* data = static_cast<char*>(os::HeapAlloc(bound));
-    if (data == nullptr) {
-        return false;
+    os::Handle file = os::CreateFileA(temp, os::kGenericWrite, kShareAll, nullptr,
+                                      os::kCreateAlways, os::kAttrNormal, nullptr);
+    bool complete = false;
+    if (file != os::InvalidHandle()) {
+        EditOutput out = {buffers + kReadRoom, kPieceSize, 0, WriteOutput, file, false};
+        if (list == os::InvalidHandle()) {
+            out.used = NewRestartList(entry, out.data, out.capacity);
+            complete = out.used != 0;
+        } else {
+            complete = EditList(list, entry, buffers, &out);
+        }
+        // The new list must be on the disk before it replaces the old one: after a power cut
+        // between the renames, either list is whole.
+        complete = complete && WriteOutput(&out) && os::FlushFileBuffers(file);
+        complete = os::CloseHandle(file) && complete;
+        if (!complete) {
+            os::DeleteFileA(temp);
+        }
     }
-    size_t size = old != nullptr ? AddRestartEntry(old->data, old->size, entry, data, bound)
-                                 : NewRestartList(entry, data, bound);
-    bool written = size != 0 && WriteWholeFile(temp, data, size);
-    os::HeapFree(data);
-    return written;
+    os::HeapFree(buffers);
+    return complete;
 }
 
 // Puts WinInit.tmp in the place of WinInit.ini. Windows 95/98 has no atomic replace (nor
@@ -248,13 +235,19 @@ bool AddToRenameSection(const char* path) {
     if (!FindList(files, &listExists)) {
         return false;
     }
-    Bytes old = {nullptr, 0};
-    if (listExists && !ReadWholeFile(files.list, &old)) {
-        return false;  // a list that cannot be read is never replaced
+    os::Handle list = os::InvalidHandle();
+    if (listExists) {
+        list = os::CreateFileA(files.list, os::kGenericRead, kShareAll, nullptr, os::kOpenExisting,
+                               os::kAttrNormal, nullptr);
+        if (list == os::InvalidHandle()) {
+            return false;  // a list that cannot be read is never replaced
+        }
     }
-    bool recorded = WriteNewList(files.temp, listExists ? &old : nullptr, entry) &&
-                    PutNewListInPlace(files, listExists);
-    FreeBytes(&old);
+    bool recorded = WriteNewList(files.temp, list, entry);
+    if (listExists) {
+        os::CloseHandle(list);  // before the renames: an open file cannot be renamed
+    }
+    recorded = recorded && PutNewListInPlace(files, listExists);
     return recorded;
 }
 

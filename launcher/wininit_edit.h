@@ -45,3 +45,47 @@ size_t AddRestartEntry(const char* old, size_t oldSize, const char* entry, char*
 // Writes into `out` the list for a Windows directory that has none: "[Rename]" CR LF, then
 // `entry` CR LF. Returns the number of bytes written, or 0 when they would not fit.
 size_t NewRestartList(const char* entry, char* out, size_t capacity);
+
+// ---- The same edit in pieces
+//
+// A list of megabytes goes through fixed buffers instead of blocks of its own size: a fresh
+// block costs a page fault for every 4 KiB touched, which made reading and writing the list
+// whole many times slower than copying it.
+
+// Where the edit's bytes go: data[0, used) of `capacity` bytes. When the buffer is full, `drain`
+// takes its bytes away (writes them to a file, say), sets `used` to 0 and returns true, or
+// returns false to stop; without a drain the buffer is all the room there is. `failed`: a
+// byte did not fit or a drain failed, and nothing more is put out.
+struct EditOutput {
+    char* data;
+    size_t capacity;
+    size_t used;
+    bool (*drain)(EditOutput* output);
+    void* context;  // the drain's own, e.g. the file it writes
+    bool failed;
+};
+
+// The most bytes at the end of a piece that ContinueRestartEdit may leave to be fed again: the
+// start of a line that it must see to its end (1022 characters and a CR) before it can tell
+// where the entry goes.
+constexpr size_t kRestartEditCarry = 1023;
+
+enum class RestartEditPhase { kBeforeSection, kInSection, kAfterEntry };
+
+// An edit under way. Set up by StartRestartEdit; the fields are ContinueRestartEdit's own.
+struct RestartEdit {
+    const char* entry;
+    RestartEditPhase phase;
+    bool inLongLine;  // the current line is too long to be looked at: copied to its end as is
+    char previous;    // the last byte taken, for telling a bare LF from a CR LF across pieces
+};
+
+void StartRestartEdit(RestartEdit* edit, const char* entry);
+
+// Edits old[0, size), the bytes of the list that follow those taken before, putting the new
+// bytes into `out`; `last` says that the list ends with them. Returns how many bytes it took:
+// all of them when `last`, otherwise all but at most kRestartEditCarry at the end, which must
+// be fed again at the start of the next piece. Gives, over all pieces, exactly the bytes that
+// AddRestartEntry gives for the whole list.
+size_t ContinueRestartEdit(RestartEdit* edit, const char* old, size_t size, bool last,
+                           EditOutput* out);

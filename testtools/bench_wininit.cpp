@@ -12,21 +12,80 @@
 // the entry goes in near the end and every byte is looked at. Prints, medians in microseconds
 // by QueryPerformanceCounter:
 //
-//   size=1048576 repeats=9 insert_us=12345 copy_us=6789
+//   size=1048576 repeats=9 insert_us=12345 copy_us=6789 flush_us=2345 unflushed_us=10000
+//     replace_us=1234
+//   parts read_us=... edit_us=... write_us=... flush_us=...
 //
-// and ends with 0, or 1 when a step failed (printed as error=...). Links the launcher's own
-// restart_deletion.cpp and wininit_edit.cpp over the Windows seam, like _zorp.ex_ does.
+// flush_us is the time DeleteAtRestart spent in FlushFileBuffers on WinInit.tmp (which reaches
+// the disk: fsync under Wine), unflushed_us the median of insert less that time: CopyFileA
+// flushes nothing. replace_us is its time in the renames and deletions that put the new list in
+// place (deleting the old list frees all its blocks). The parts line takes the entry's steps one by
+// one on the same list: reading it in the entry's pieces, the edit alone in memory, writing the new
+// list, and its flush.
+//
+// Ends with 0, or 1 when a step failed (printed as error=...). Links the launcher's own
+// restart_deletion.cpp and wininit_edit.cpp over the Windows seam, like _zorp.ex_ does, except
+// for the few seam functions timed below.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
 #include "common/path.h"
+#include "common/platform.h"
 #include "launcher/restart_deletion.h"
 #include "launcher/wininit_edit.h"
 
 namespace {
 
 constexpr int kMaxRepeats = 31;
+constexpr DWORD kPieceSize = 0x10000;  // the entry's own piece size
+
+// Time the entry spent since the last reset in os::FlushFileBuffers, and in the calls that put
+// the new list in place: MoveFileA, SetFileAttributesA and DeleteFileA.
+LONGLONG flushTicks;
+LONGLONG replaceTicks;
+
+LONGLONG Now() {
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+}  // namespace
+
+// Timed seam functions. The seam library holds each function in an object file of its own, so
+// the linker takes these definitions and never pulls the library's.
+namespace os {
+Bool FlushFileBuffers(Handle file) {
+    LONGLONG start = Now();
+    BOOL flushed = ::FlushFileBuffers(file);
+    flushTicks += Now() - start;
+    return flushed;
+}
+
+Bool MoveFileA(const char* existing, const char* newName) {
+    LONGLONG start = Now();
+    BOOL moved = ::MoveFileA(existing, newName);
+    replaceTicks += Now() - start;
+    return moved;
+}
+
+Bool SetFileAttributesA(const char* path, Dword attributes) {
+    LONGLONG start = Now();
+    BOOL set = ::SetFileAttributesA(path, attributes);
+    replaceTicks += Now() - start;
+    return set;
+}
+
+Bool DeleteFileA(const char* path) {
+    LONGLONG start = Now();
+    BOOL deleted = ::DeleteFileA(path);
+    replaceTicks += Now() - start;
+    return deleted;
+}
+}  // namespace os
+
+namespace {
 
 struct Paths {
     char list[kMaxPath];    // WinInit.ini
@@ -37,12 +96,6 @@ struct Paths {
 void Print(const char* text) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, lstrlenA(text), &written, nullptr);
-}
-
-LONGLONG Now() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart;
 }
 
 DWORD Microseconds(LONGLONG ticks) {
@@ -103,19 +156,6 @@ bool WriteList(const char* path, const char* data, size_t size) {
     return CloseHandle(file) && ok;
 }
 
-// Writes the file and, with `flush`, flushes it to the disk as the new list is (FlushFileBuffers).
-bool WriteFlushed(const char* path, const char* data, size_t size, bool flush) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    bool ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) &&
-              written == size && (!flush || FlushFileBuffers(file));
-    return CloseHandle(file) && ok;
-}
-
 bool LocatePaths(Paths* paths) {
     char windows[kMaxPath];
     UINT length = GetWindowsDirectoryA(windows, kMaxPath);
@@ -130,66 +170,99 @@ bool LocatePaths(Paths* paths) {
     return built && WriteList(paths->target, "x", 1);
 }
 
-// Reads the whole list into a new heap block, as the entry does.
-bool ReadIntoHeap(const char* path, size_t size) {
+// Reads the whole list in the entry's pieces into one fixed buffer.
+bool ReadInPieces(const char* path, char* piece) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
-    char* block = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, size));
     DWORD got = 0;
-    bool ok = block != nullptr && ReadFile(file, block, static_cast<DWORD>(size), &got, nullptr) &&
-              got == size;
-    if (block != nullptr) {
-        HeapFree(GetProcessHeap(), 0, block);
+    bool ok = true;
+    while (ok && ReadFile(file, piece, kPieceSize, &got, nullptr) && got > 0) {
+        ok = got <= kPieceSize;
     }
     return CloseHandle(file) && ok;
 }
 
-// Where the entry's time goes, for the same list: reading it into a heap block, the edit alone
-// in memory, and writing the new list with and without FlushFileBuffers (which reaches the
-// disk: fsync under Wine).
-bool MeasureParts(const Paths& paths, char* data, size_t capacity, size_t listSize, int repeats) {
+// An EditOutput drain that only counts: the edit alone, without a file.
+bool CountOutput(EditOutput* output) {
+    *static_cast<size_t*>(output->context) += output->used;
+    output->used = 0;
+    return true;
+}
+
+// The edit of the whole list in memory, fed in the entry's pieces; the new list's size.
+size_t EditInPieces(const char* list, size_t listSize, char* piece) {
     static const char kEntry[] = "NUL=C:\\WINDOWS\\TEMP\\BENCHDEL.TMP";
-    size_t bound = RestartEntryEditBound(listSize, sizeof kEntry - 1);
-    char* out = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, bound));
-    if (out == nullptr || bound > capacity + listSize + 64) {
+    size_t size = 0;
+    EditOutput out = {piece, kPieceSize, 0, CountOutput, &size, false};
+    RestartEdit edit;
+    StartRestartEdit(&edit, kEntry);
+    for (size_t at = 0; at < listSize;) {
+        size_t end = listSize - at > kPieceSize ? at + kPieceSize : listSize;
+        at += ContinueRestartEdit(&edit, list + at, end - at, end == listSize, &out);
+    }
+    return out.failed ? 0 : size + out.used;
+}
+
+// Writes `size` bytes of `data` in the entry's pieces into a new file, then flushes it; the
+// times of both.
+bool WriteInPieces(const char* path, const char* data, size_t size, DWORD* write, DWORD* flush) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LONGLONG start = Now();
+    bool ok = true;
+    for (size_t at = 0; ok && at < size; at += kPieceSize) {
+        DWORD part = static_cast<DWORD>(size - at > kPieceSize ? kPieceSize : size - at);
+        DWORD written = 0;
+        ok = WriteFile(file, data + at, part, &written, nullptr) && written == part;
+    }
+    *write = Microseconds(Now() - start);
+    start = Now();
+    ok = ok && FlushFileBuffers(file);
+    *flush = Microseconds(Now() - start);
+    return CloseHandle(file) && ok;
+}
+
+// Where the entry's time goes, for the same list: reading it in pieces, the edit alone in
+// memory, writing a file of the new list's size in pieces and flushing it (FlushFileBuffers
+// reaches the disk: fsync under Wine).
+bool MeasureParts(const Paths& paths, const char* data, size_t listSize, int repeats) {
+    char* piece = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, kPieceSize));
+    if (piece == nullptr) {
         Print("error=out of memory\r\n");
         return false;
     }
     DWORD read[kMaxRepeats];
     DWORD edit[kMaxRepeats];
     DWORD write[kMaxRepeats];
-    DWORD flushed[kMaxRepeats];
-    size_t size = 0;
-    bool listed = WriteList(paths.list, data, listSize);
-    for (int round = 0; round < repeats; ++round) {
+    DWORD flush[kMaxRepeats];
+    bool ok = WriteList(paths.list, data, listSize);
+    for (int round = 0; ok && round < repeats; ++round) {
         LONGLONG start = Now();
-        listed = ReadIntoHeap(paths.list, listSize) && listed;
+        ok = ReadInPieces(paths.list, piece);
         read[round] = Microseconds(Now() - start);
         start = Now();
-        size = AddRestartEntry(data, listSize, kEntry, out, bound);
+        size_t size = EditInPieces(data, listSize, piece);
         edit[round] = Microseconds(Now() - start);
         DeleteFileA(paths.copy);
-        start = Now();
-        bool written = WriteFlushed(paths.copy, out, size, false);
-        write[round] = Microseconds(Now() - start);
-        DeleteFileA(paths.copy);
-        start = Now();
-        written = WriteFlushed(paths.copy, out, size, true) && written;
-        flushed[round] = Microseconds(Now() - start);
-        if (size == 0 || !written || !listed) {
-            Print("error=cannot read the list or write the edited one\r\n");
-            HeapFree(GetProcessHeap(), 0, out);
-            return false;
-        }
+        // The list's own bytes stand in for the new list, one line longer.
+        ok = ok && size > listSize && size < listSize + 128 &&
+             WriteInPieces(paths.copy, data, listSize, &write[round], &flush[round]);
     }
-    HeapFree(GetProcessHeap(), 0, out);
+    HeapFree(GetProcessHeap(), 0, piece);
+    if (!ok) {
+        Print("error=cannot read the list or write the edited one\r\n");
+        return false;
+    }
     char text[160];
-    wsprintfA(text, "parts read_us=%lu edit_us=%lu write_us=%lu write_flush_us=%lu\r\n",
+    wsprintfA(text, "parts read_us=%lu edit_us=%lu write_us=%lu flush_us=%lu\r\n",
               Median(read, repeats), Median(edit, repeats), Median(write, repeats),
-              Median(flushed, repeats));
+              Median(flush, repeats));
     Print(text);
     return true;
 }
@@ -199,7 +272,10 @@ bool MeasureSize(const Paths& paths, char* data, size_t capacity, size_t size, i
     size_t listSize = BuildList(data, capacity, size);
     DWORD insert[kMaxRepeats];
     DWORD copy[kMaxRepeats];
-    char text[160];
+    DWORD flush[kMaxRepeats];
+    DWORD unflushed[kMaxRepeats];
+    DWORD replace[kMaxRepeats];
+    char text[200];
     for (int round = 0; round < repeats; ++round) {
         DeleteFileA(paths.copy);
         if (listSize == 0 || !WriteList(paths.list, data, listSize)) {
@@ -209,9 +285,15 @@ bool MeasureSize(const Paths& paths, char* data, size_t capacity, size_t size, i
         LONGLONG start = Now();
         BOOL copied = CopyFileA(paths.list, paths.copy, FALSE);
         copy[round] = Microseconds(Now() - start);
+        flushTicks = 0;
+        replaceTicks = 0;
         start = Now();
         bool recorded = DeleteAtRestart(paths.target);
-        insert[round] = Microseconds(Now() - start);
+        LONGLONG ticks = Now() - start;
+        insert[round] = Microseconds(ticks);
+        flush[round] = Microseconds(flushTicks);
+        unflushed[round] = Microseconds(ticks - flushTicks);
+        replace[round] = Microseconds(replaceTicks);
         if (!copied || !recorded) {
             wsprintfA(text, "error=%s failed (%lu)\r\n", copied ? "DeleteAtRestart" : "CopyFileA",
                       GetLastError());
@@ -219,11 +301,14 @@ bool MeasureSize(const Paths& paths, char* data, size_t capacity, size_t size, i
             return false;
         }
     }
-    wsprintfA(text, "size=%lu repeats=%d insert_us=%lu copy_us=%lu\r\n",
+    wsprintfA(text,
+              "size=%lu repeats=%d insert_us=%lu copy_us=%lu flush_us=%lu unflushed_us=%lu "
+              "replace_us=%lu\r\n",
               static_cast<unsigned long>(listSize), repeats, Median(insert, repeats),
-              Median(copy, repeats));
+              Median(copy, repeats), Median(flush, repeats), Median(unflushed, repeats),
+              Median(replace, repeats));
     Print(text);
-    return MeasureParts(paths, data, capacity, listSize, repeats);
+    return MeasureParts(paths, data, listSize, repeats);
 }
 
 int ParseRepeats(const char* tail) {

@@ -217,6 +217,53 @@ TEST(RestartDeletion, PathsFitUpTo259Characters) {
     }
 }
 
+// Lines of about `bytes` bytes in all, ending alternately in LF and CR LF.
+std::string Filler(size_t bytes) {
+    std::string lines;
+    for (int i = 0; lines.size() < bytes; ++i) {
+        lines += "NUL=C:\\F" + std::to_string(i) + (i % 2 ? "\n" : "\r\n");
+    }
+    return lines;
+}
+
+// Far more than one read of the list: what the edit leaves at the end of a piece must come
+// back in front of the next one, and a CR LF may be cut between two reads.
+TEST(RestartDeletion, AListOfManyPiecesIsEditedAsAWhole) {
+    struct PiecesCase {
+        const char* comment;
+        std::string old;
+        std::string after;  // what follows the entry line in the new list
+    };
+    const std::string longLine = "  [" + std::string(70000, 'x') + "\r\n";
+    const PiecesCase cases[] = {
+        {"the section starts and ends far into the list",
+         "[Boot]\n" + Filler(100000) + "[Rename]\n" + Filler(100000) + "[Next]\n" + Filler(9000),
+         "[Next]\r\n"},
+        {"a line longer than a piece, starting with [, does not end the section",
+         "[Rename]\r\n" + Filler(60000) + longLine + Filler(70000) + "[B]\r\n", "[B]\r\n"},
+        {"no section: the header at the end of a long list", Filler(200000) + "x\r", ""},
+    };
+    const std::string entryLine = std::string(kEntry) + "\r\n";
+    for (const PiecesCase& c : cases) {
+        for (size_t shift = 0; shift < 3; ++shift) {  // line ends at other places in the pieces
+            std::string old = std::string(shift, ' ') + c.old;
+            ResetWithTarget(false);
+            ASSERT_TRUE(sim::PutFile(kList, old));
+            EXPECT_TRUE(DeleteAtRestart(kTarget)) << c.comment;
+            std::string list = Content(kList);
+            EXPECT_EQ(list, WithEntry(old)) << c.comment;
+            size_t entry = list.find(entryLine);
+            ASSERT_NE(entry, std::string::npos) << c.comment;
+            // Independent of the edit's own code: the entry line, then what must follow it.
+            size_t end = entry + entryLine.size();
+            EXPECT_EQ(list.substr(end, c.after.empty() ? std::string::npos : c.after.size()),
+                      c.after)
+                << c.comment;
+            EXPECT_GE(CallsOf("ReadFile"), 3) << c.comment;
+        }
+    }
+}
+
 struct StrandCase {
     const char* comment;
     std::string list, temp, backup;
@@ -260,6 +307,7 @@ const StartState kStartStates[] = {
     {"empty list", ""},
     {"with a section", "[Boot]\r\n[Rename]\r\nNUL=C:\\OLD\r\n\r\n[Other]\r\n"},
     {"without a section", "[Boot]\nshell=x"},
+    {"a list read and written in several pieces", "[Rename]\r\n" + Filler(150000) + "[B]\n"},
 };
 
 // After a run with faults: either recorded with the complete new list, or not recorded with

@@ -1,7 +1,9 @@
 // The WinInit.ini edit as bytes in, bytes out: whole files compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "launcher/wininit_edit.h"
 
@@ -105,6 +107,83 @@ TEST(WinInitEdit, BoundCoversTheWorstCaseAndRefusesOverflow) {
     EXPECT_EQ(Edit(allLineFeeds).size(), 200 + 14 + sizeof kEntry - 1);  // worst case is exact
     EXPECT_EQ(RestartEntryEditBound(SIZE_MAX / 2, 10), 0u);
     EXPECT_EQ(RestartEntryEditBound(10, SIZE_MAX - 30), 0u);
+}
+
+// ---- The edit in pieces
+
+bool Collect(EditOutput* out) {
+    static_cast<std::string*>(out->context)->append(out->data, out->used);
+    out->used = 0;
+    return true;
+}
+
+// Feeds `old` in pieces of `pieceSize` as restart_deletion.cpp does: what the edit leaves goes
+// again in front of the next piece. The output passes through a buffer of `outputSize` bytes.
+std::string EditInPieces(const std::string& old, size_t pieceSize, size_t outputSize) {
+    std::string collected;
+    std::vector<char> buffer(outputSize);
+    EditOutput out = {buffer.data(), outputSize, 0, Collect, &collected, false};
+    RestartEdit edit;
+    StartRestartEdit(&edit, kEntry);
+    std::string room;  // what the edit left, then the next piece
+    for (size_t at = 0;;) {
+        size_t piece = std::min(pieceSize, old.size() - at);
+        room += old.substr(at, piece);
+        at += piece;
+        bool last = at == old.size();
+        std::vector<char> exact(room.begin(), room.end());  // AddressSanitizer sees its end
+        size_t taken = ContinueRestartEdit(&edit, exact.data(), exact.size(), last, &out);
+        if (last) {
+            EXPECT_EQ(taken, room.size()) << "the last piece is taken whole";
+            break;
+        }
+        EXPECT_LE(room.size() - taken, kRestartEditCarry) << "left more than a line's start";
+        room.erase(0, taken);
+    }
+    EXPECT_FALSE(out.failed);
+    return collected + std::string(out.data, out.used);
+}
+
+TEST(WinInitEdit, PiecesOfAnySizeGiveTheSameFile) {
+    std::vector<EditCase> cases(std::begin(kCases), std::end(kCases));
+    std::string manyLines = "[Boot]\n";
+    for (int i = 0; i < 300; ++i) {
+        manyLines +=
+            (i == 150 ? "[Rename]" : "NUL=C:\\F" + std::to_string(i)) + (i % 2 ? "\n" : "\r\n");
+    }
+    cases.push_back({"a section in the middle of many lines", manyLines + "[B]\n", ""});
+    cases.push_back({"a long line starting with [ in the section",
+                     manyLines + "[" + kLong + kLong + "\r\n[B]", ""});
+    for (EditCase& c : cases) {
+        std::string whole = Edit(c.old);
+        if (!c.expected.empty()) {
+            EXPECT_EQ(whole, c.expected) << c.comment;
+        }
+        for (size_t piece : {1, 2, 7, 1023, 1024, 1025, 4096}) {
+            for (size_t output : {1, 3, 64}) {
+                EXPECT_EQ(EditInPieces(c.old, piece, output), whole)
+                    << c.comment << ", pieces of " << piece << ", output buffer " << output;
+            }
+        }
+    }
+}
+
+bool FailSecondDrain(EditOutput* out) {
+    int* drains = static_cast<int*>(out->context);
+    out->used = 0;
+    return ++*drains < 2;
+}
+
+TEST(WinInitEdit, AFailedDrainStopsTheOutput) {
+    char buffer[4];
+    int drains = 0;
+    EditOutput out = {buffer, sizeof buffer, 0, FailSecondDrain, &drains, false};
+    RestartEdit edit;
+    StartRestartEdit(&edit, kEntry);
+    std::string old = "[Rename]\r\nNUL=C:\\A\r\n[B]\r\n";
+    EXPECT_EQ(ContinueRestartEdit(&edit, old.data(), old.size(), true, &out), old.size());
+    EXPECT_TRUE(out.failed);
+    EXPECT_EQ(drains, 2) << "no drain after the one that failed";
 }
 
 TEST(WinInitEdit, EntryFormatFitsAPathOf259AndRefusesMore) {

@@ -385,9 +385,13 @@ run_cmdline() {
 
 # run_background 'TEXT' CWD: starts a command line without waiting (a runner in the
 # background; its result line goes to C:\tools\bg-N.txt, whose host path is printed).
+# N is the first number without a command file yet, so `$(run_background ...)` (a subshell,
+# whose counter would not carry over) still gives every runner files of its own.
 run_background() {
-    WINE_RUN_COUNT=$((WINE_RUN_COUNT + 1))
-    local n=$WINE_RUN_COUNT
+    local n=1
+    while [ -e "$WINEPREFIX/drive_c/tools/cmd-$n.txt" ]; do
+        n=$((n + 1))
+    done
     printf '%s' "$1" >"$WINEPREFIX/drive_c/tools/cmd-$n.txt"
     WINE_RUN_TIMEOUT=600 wine_run 'C:\tools\runner.exe' -t 500 -d "${2:-C:\\tools}" \
         -o "C:\\tools\\bg-$n.txt" "C:\\tools\\cmd-$n.txt" >/dev/null 2>&1 &
