@@ -4,6 +4,8 @@
 
 #include <stdint.h>
 
+#include <stdlib.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -142,7 +144,18 @@ struct Machine {
     std::map<uintptr_t, uint32_t> deviceContexts;
     uintptr_t nextDc = 0x30000;
     uintptr_t cursor = 0;
-    std::map<void*, uint32_t> heapBlocks;
+    std::map<void*, uint32_t> heapBlocks;  // HeapAlloc blocks, by owning process
+    // The process heaps go with the machine: at exit this map is destroyed before the leak
+    // check runs, and a block the programs still point to would read as leaked. Reset frees
+    // the blocks before it moves a fresh machine in.
+    Machine() = default;
+    Machine(Machine&&) = default;
+    Machine& operator=(Machine&&) = default;
+    ~Machine() {
+        for (auto& block : heapBlocks) {
+            free(block.first);
+        }
+    }
     int hungWaits = 0;
 
     std::vector<MessageBoxRecord> messageBoxes;
