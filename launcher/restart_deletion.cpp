@@ -224,13 +224,35 @@ bool PutNewListInPlace(const ListFiles& files, bool listExisted) {
     return true;
 }
 
-// The Windows 95/98 way: a NUL=<short path> line in the [Rename] section of WinInit.ini.
-bool AddToRenameSection(const char* path) {
-    RestartEntry entry;
-    ListFiles files;
-    if (!FormatEntryFor(path, entry) || !LocateListFiles(&files)) {
-        return false;  // nothing touched yet
+// Launchers that end together edit the same list through the same three names, and the
+// renames of one in the middle of another's would lose entries, or the whole list. The edit
+// holds this mutex from its first look at the list to its last rename.
+constexpr char kListMutexName[] = "MutexToProtectWinInit";
+constexpr os::Dword kListWaitMs = 30000;
+
+// Owns the list's mutex; false when it cannot be had, and the list is then left alone.
+bool LockList(os::Handle* lock) {
+    *lock = os::CreateMutexA(nullptr, 0, kListMutexName);
+    if (*lock == nullptr) {
+        return false;
     }
+    os::Dword wait = os::WaitForSingleObject(*lock, kListWaitMs);
+    // Abandoned: an editor ended half-way. We own the mutex now, and FindList mends the files
+    // it left.
+    if (wait == os::kWaitObject0 || wait == os::kWaitAbandoned) {
+        return true;
+    }
+    os::CloseHandle(*lock);
+    return false;
+}
+
+void UnlockList(os::Handle lock) {
+    os::ReleaseMutex(lock);
+    os::CloseHandle(lock);
+}
+
+// The list with the entry added, under the list's mutex.
+bool AddToList(const ListFiles& files, const char* entry) {
     bool listExists = false;
     if (!FindList(files, &listExists)) {
         return false;
@@ -247,7 +269,22 @@ bool AddToRenameSection(const char* path) {
     if (listExists) {
         os::CloseHandle(list);  // before the renames: an open file cannot be renamed
     }
-    recorded = recorded && PutNewListInPlace(files, listExists);
+    return recorded && PutNewListInPlace(files, listExists);
+}
+
+// The Windows 95/98 way: a NUL=<short path> line in the [Rename] section of WinInit.ini.
+bool AddToRenameSection(const char* path) {
+    RestartEntry entry;
+    ListFiles files;
+    if (!FormatEntryFor(path, entry) || !LocateListFiles(&files)) {
+        return false;  // nothing touched yet
+    }
+    os::Handle lock;
+    if (!LockList(&lock)) {
+        return false;
+    }
+    bool recorded = AddToList(files, entry);
+    UnlockList(lock);
     return recorded;
 }
 

@@ -193,6 +193,28 @@ TEST(RestartDeletion, RefusalsTouchNothing) {
     }
 }
 
+// Two launchers that end together must not interleave their edits: the list is only touched
+// while its mutex is owned, and left whole when another editor keeps it.
+TEST(RestartDeletion, EditsTheListOnlyWhileOwningItsMutex) {
+    const char kListMutex[] = "MutexToProtectWinInit";
+    const std::string old = "[Rename]\r\nNUL=C:\\OLD\r\n";
+
+    ResetWithTarget(false);
+    ASSERT_TRUE(sim::PutFile(kList, old));
+    sim::HoldMutex(kListMutex);  // another launcher is half-way through its edit
+    sim::ClearCalls();
+    EXPECT_FALSE(DeleteAtRestart(kTarget));
+    EXPECT_EQ(Content(kList), old);
+    EXPECT_EQ(CallsOf("CreateFileA") + CallsOf("MoveFileA") + CallsOf("DeleteFileA"), 0);
+
+    // An editor that died half-way leaves the mutex abandoned: the next one takes it over.
+    sim::AbandonHeldMutex(kListMutex);
+    EXPECT_TRUE(DeleteAtRestart(kTarget));
+    EXPECT_EQ(Content(kList), WithEntry(old));
+    EXPECT_FALSE(sim::MutexOwned(kListMutex));
+    EXPECT_EQ(sim::OpenMutexHandles(kListMutex), 0);
+}
+
 // Every path is held in 260 characters: 259 and a NUL fit, one more is refused untouched.
 TEST(RestartDeletion, PathsFitUpTo259Characters) {
     struct LengthCase {
