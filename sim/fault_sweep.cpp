@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "common/status.h"
+#include "sim/medium.h"
 
 namespace sim {
 
@@ -273,16 +274,6 @@ bool PathIsBelow(const std::string& path, const std::string& root) {
     return p == r || (p.size() > r.size() && p.compare(0, r.size(), r) == 0 && p[r.size()] == '\\');
 }
 
-const char* const kSweepManifest[21] = {
-    "Init\\Cfgmgr32.dll", "Init\\Arrows.dll",   "Init\\media.inf",     "Init\\Lexor2.dll",
-    "Init\\Lexor2r.dll",  "Init\\Journal.ini",  "Init\\Msvcirt.dll",   "Init\\Msvcrt.dll",
-    "Init\\Wizard.pnl",   "Init\\Setupapi.dll", "Init\\_zorp.exe",     "Init\\_zorp.ex_",
-    "Init\\Seedbank",     "Init\\Clock",        "Init\\Panelkit2.dll", "Init\\Ft0042k_.ttf",
-    "Init\\Remover.exe",  "Config\\Qcore.cfg",  "Extra\\dplay50a.exe", "Extra\\dx6core.exe",
-    "Extra\\dx6eng.exe",
-};
-const char* const kSweepStagingDirectories[4] = {"Config", "Init", "Extra", "English"};
-
 const std::vector<SetupScenario>& SetupScenarios() {
     static const std::vector<SetupScenario> scenarios = {
         {"roomy C:, complete medium, empty staging, no WinInit.ini, NT", false, false, false,
@@ -355,7 +346,7 @@ void PrepareSetup(const SetupScenario& scenario, ProgramMain setupMain) {
     RegisterProgram("sweep setup", setupMain);
     RegisterProgram("sweep stand-in launcher", StandInLauncher);
     PutFile("E:\\setup.exe", ProgramImage("sweep setup"));
-    for (const char* row : kSweepManifest) {
+    for (const char* row : kMediumRows) {
         if (!MissingFromMedium(scenario, row)) {
             PutFile(std::string("E:\\") + row, SetupMediumContent(row));
         }
@@ -430,7 +421,7 @@ void CheckSetupRun(const SetupScenario& scenario, const std::vector<Entry>& befo
         if (run.exitCode != 1) {
             violations->push_back("exit code " + std::to_string(run.exitCode) + " without fault");
         }
-        for (const char* row : kSweepManifest) {
+        for (const char* row : kMediumRows) {
             std::string content;
             std::string path = root + "\\" + row;
             if (!MissingFromMedium(scenario, row) &&
@@ -439,7 +430,7 @@ void CheckSetupRun(const SetupScenario& scenario, const std::vector<Entry>& befo
                 violations->push_back("not staged whole: " + path);
             }
         }
-        for (const char* directory : kSweepStagingDirectories) {
+        for (const char* directory : kMediumDirectories) {
             if (!DirectoryExists(root + "\\" + directory)) {
                 violations->push_back("no staging directory " + root + "\\" + directory);
             }
@@ -536,13 +527,13 @@ void PrepareLauncher(const LauncherScenario& scenario, ProgramMain launcherMain)
     RegisterProgram("sweep launcher", launcherMain);
     RegisterProgram("sweep stand-in installer", StandInInstaller);
     std::string root = LauncherRoot(scenario);
-    for (const char* row : kSweepManifest) {
+    for (const char* row : kMediumRows) {
         PutFile(std::string("E:\\") + row, LauncherContent(row));
         if (StagedInScenario(scenario, row)) {
             PutFile(root + "\\" + row, LauncherContent(row));
         }
     }
-    for (const char* directory : kSweepStagingDirectories) {
+    for (const char* directory : kMediumDirectories) {
         MakeDirectories(root + "\\" + directory);
     }
     if (scenario.readOnlyStaged) {
@@ -739,7 +730,7 @@ void CheckLauncherRun(const LauncherScenario& scenario, const std::vector<Entry>
 
     // Without a fault the staging area is emptied as far as it can be.
     if (!run.fired) {
-        for (const char* row : kSweepManifest) {
+        for (const char* row : kMediumRows) {
             std::string path = root + "\\" + row;
             bool kept =
                 std::string(row) == "Init\\_zorp.ex_" ||

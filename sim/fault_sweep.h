@@ -66,11 +66,6 @@ TreeDiff DiffTrees(const std::vector<Entry>& before, const std::vector<Entry>& a
 // `path` is `root` itself or lies below it (case ignored; `root` without trailing backslash).
 bool PathIsBelow(const std::string& path, const std::string& root);
 
-// ---- The manifest as the medium carries it, and the launcher's removal lists, written out
-// here independently of the programs' own tables.
-extern const char* const kSweepManifest[21];
-extern const char* const kSweepStagingDirectories[4];
-
 enum class WinInitState {
     kAbsent,
     kEmpty,

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "sim/fault_sweep.h"
+#include "sim/medium.h"
 
 namespace sim {
 
@@ -79,7 +80,7 @@ void PrepareSetup(ProgramMain setupMain, const std::string& mediumDirectory) {
     RegisterProgram("stretch stand-in launcher", StandInProgram);
     PutFile("E:\\setup.exe", ProgramImage("stretch setup"));
     MakeDirectories(mediumDirectory);
-    for (const char* row : kSweepManifest) {
+    for (const char* row : kMediumRows) {
         std::string path = Stripped(mediumDirectory) + "\\" + row;
         if (path.size() <= kMaxPathChars) {
             PutFile(path, MediumContent(row), os::kAttrReadOnly);
@@ -123,13 +124,13 @@ void CheckSetupRow(const std::vector<Entry>& before, const SetupExpectation& exp
     std::set<std::string> allowed;
     for (const std::string& root : expected.roots) {
         allowed.insert(UpperText(root) + "\\");
-        for (const char* directory : kSweepStagingDirectories) {
+        for (const char* directory : kMediumDirectories) {
             allowed.insert(UpperText(root + "\\" + directory) + "\\");
         }
     }
     std::map<std::string, std::string> files;
     for (const std::string& root : expected.roots) {
-        for (const char* manifestRow : kSweepManifest) {
+        for (const char* manifestRow : kMediumRows) {
             files[UpperText(root + "\\" + manifestRow)] = MediumContent(manifestRow);
         }
     }
@@ -155,7 +156,7 @@ void CheckSetupRow(const std::vector<Entry>& before, const SetupExpectation& exp
 // The longest manifest row, and the launcher's command line from `root` for `source`.
 size_t LongestRow() {
     size_t longest = 0;
-    for (const char* row : kSweepManifest) {
+    for (const char* row : kMediumRows) {
         longest = std::max(longest, std::string(row).size());
     }
     return longest;
@@ -205,10 +206,10 @@ void PrepareLauncher(ProgramMain launcherMain, const std::string& init, bool win
     // The launcher never looks at its own path: it may run from anywhere.
     PutFile("C:\\L\\_zorp.ex_", ProgramImage("stretch launcher"));
     std::string root = init.substr(0, init.rfind('\\'));
-    for (const char* directory : kSweepStagingDirectories) {
+    for (const char* directory : kMediumDirectories) {
         MakeDirectories(root + "\\" + directory);
     }
-    for (const char* row : kSweepManifest) {
+    for (const char* row : kMediumRows) {
         std::string path = root + "\\" + row;
         if (path.size() <= kMaxPathChars) {
             PutFile(path, MediumContent(row));
@@ -220,12 +221,12 @@ void PrepareLauncher(ProgramMain launcherMain, const std::string& init, bool win
 std::set<std::string> Removable(const std::string& init) {
     std::string root = init.substr(0, init.rfind('\\'));
     std::set<std::string> paths;
-    for (const char* row : kSweepManifest) {
+    for (const char* row : kMediumRows) {
         if (std::string(row) != "Init\\_zorp.ex_") {
             paths.insert(UpperText(root + "\\" + row));
         }
     }
-    for (const char* directory : kSweepStagingDirectories) {
+    for (const char* directory : kMediumDirectories) {
         paths.insert(UpperText(root + "\\" + directory) + "\\");
     }
     return paths;

@@ -4,18 +4,9 @@
 
 #include "bootstrap/setup_run.h"
 #include "common/platform.h"
+#include "sim/medium.h"
 
 namespace setup_test {
-
-const char* const kRows[21] = {
-    "Init\\Cfgmgr32.dll", "Init\\Arrows.dll",   "Init\\media.inf",     "Init\\Lexor2.dll",
-    "Init\\Lexor2r.dll",  "Init\\Journal.ini",  "Init\\Msvcirt.dll",   "Init\\Msvcrt.dll",
-    "Init\\Wizard.pnl",   "Init\\Setupapi.dll", "Init\\_zorp.exe",     "Init\\_zorp.ex_",
-    "Init\\Seedbank",     "Init\\Clock",        "Init\\Panelkit2.dll", "Init\\Ft0042k_.ttf",
-    "Init\\Remover.exe",  "Config\\Qcore.cfg",  "Extra\\dplay50a.exe", "Extra\\dx6core.exe",
-    "Extra\\dx6eng.exe",
-};
-const char* const kStagingDirectories[4] = {"Config", "Init", "Extra", "English"};
 
 LauncherView gLauncher;
 

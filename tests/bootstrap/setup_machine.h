@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "sim/machine.h"
+#include "sim/medium.h"
 
 namespace setup_test {
 
 // The manifest as the medium carries it (written out here, not taken from the code).
-extern const char* const kRows[21];
-extern const char* const kStagingDirectories[4];
+inline constexpr const auto& kRows = sim::kMediumRows;
+inline constexpr const auto& kStagingDirectories = sim::kMediumDirectories;
 
 // What the stand-in launcher saw when it ran.
 struct LauncherView {

@@ -10,6 +10,7 @@
 #include "common/status.h"
 #include "launcher/launcher_run.h"
 #include "sim/machine.h"
+#include "sim/medium.h"
 
 namespace {
 
@@ -18,14 +19,7 @@ const char kGuardText[] =
     "I aborted application startup because I detected another version of Setup running.";
 
 // What setup stages, relative to the staging root; _zorp.ex_ and _zorp.exe are programs.
-const char* const kManifest[] = {
-    "Init\\Cfgmgr32.dll", "Init\\Arrows.dll",   "Init\\media.inf",     "Init\\Lexor2.dll",
-    "Init\\Lexor2r.dll",  "Init\\Journal.ini",  "Init\\Msvcirt.dll",   "Init\\Msvcrt.dll",
-    "Init\\Wizard.pnl",   "Init\\Setupapi.dll", "Init\\_zorp.exe",     "Init\\_zorp.ex_",
-    "Init\\Seedbank",     "Init\\Clock",        "Init\\Panelkit2.dll", "Init\\Ft0042k_.ttf",
-    "Init\\Remover.exe",  "Config\\Qcore.cfg",  "Extra\\dplay50a.exe", "Extra\\dx6core.exe",
-    "Extra\\dx6eng.exe",
-};
+const auto& kManifest = sim::kMediumRows;
 
 // What the stand-in installer saw while it ran, and the exit code it ends with.
 struct InstallerView {

@@ -8,6 +8,7 @@
 
 #include "launcher/staging_cleanup.h"
 #include "sim/machine.h"
+#include "sim/medium.h"
 
 namespace {
 
@@ -15,14 +16,7 @@ const char kRoot[] = "C:\\WINDOWS\\TEMP";
 const char kInit[] = "C:\\WINDOWS\\TEMP\\Init";
 
 // What setup stages, relative to the staging root.
-const char* const kManifest[] = {
-    "Init\\Cfgmgr32.dll", "Init\\Arrows.dll",   "Init\\media.inf",     "Init\\Lexor2.dll",
-    "Init\\Lexor2r.dll",  "Init\\Journal.ini",  "Init\\Msvcirt.dll",   "Init\\Msvcrt.dll",
-    "Init\\Wizard.pnl",   "Init\\Setupapi.dll", "Init\\_zorp.exe",     "Init\\_zorp.ex_",
-    "Init\\Seedbank",     "Init\\Clock",        "Init\\Panelkit2.dll", "Init\\Ft0042k_.ttf",
-    "Init\\Remover.exe",  "Config\\Qcore.cfg",  "Extra\\dplay50a.exe", "Extra\\dx6core.exe",
-    "Extra\\dx6eng.exe",
-};
+const auto& kManifest = sim::kMediumRows;
 
 // The cleanup's calls, in order, relative to the directory it was given.
 const std::vector<std::pair<std::string, std::string>> kExpectedCalls = {

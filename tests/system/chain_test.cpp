@@ -11,17 +11,11 @@
 #include "bootstrap/setup_run.h"
 #include "launcher/launcher_run.h"
 #include "sim/machine.h"
+#include "sim/medium.h"
 
 namespace {
 
-const char* const kManifest[21] = {
-    "Init\\Cfgmgr32.dll", "Init\\Arrows.dll",   "Init\\media.inf",     "Init\\Lexor2.dll",
-    "Init\\Lexor2r.dll",  "Init\\Journal.ini",  "Init\\Msvcirt.dll",   "Init\\Msvcrt.dll",
-    "Init\\Wizard.pnl",   "Init\\Setupapi.dll", "Init\\_zorp.exe",     "Init\\_zorp.ex_",
-    "Init\\Seedbank",     "Init\\Clock",        "Init\\Panelkit2.dll", "Init\\Ft0042k_.ttf",
-    "Init\\Remover.exe",  "Config\\Qcore.cfg",  "Extra\\dplay50a.exe", "Extra\\dx6core.exe",
-    "Extra\\dx6eng.exe",
-};
+const auto& kManifest = sim::kMediumRows;
 
 const char kStaging[] = "C:\\WINDOWS\\TEMP";
 
