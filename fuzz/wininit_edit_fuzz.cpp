@@ -15,6 +15,7 @@
 #include <string.h>
 #include <strings.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,6 +111,39 @@ std::string Expected(const std::string& old, const std::string& entry) {
 
 }  // namespace
 
+// Collects what a piece-by-piece edit puts out through a small buffer.
+bool DrainInto(EditOutput* output) {
+    static_cast<std::string*>(output->context)->append(output->data, output->used);
+    output->used = 0;
+    return true;
+}
+
+// The edit fed in pieces of `pieceSize` bytes (the carried-over line start fed again), through
+// an output buffer of `outSize` bytes.
+std::string EditInPieces(const std::string& old, const char* entry, size_t pieceSize,
+                         size_t outSize) {
+    std::string result;
+    std::unique_ptr<char[]> buffer(new char[outSize]);
+    EditOutput out = {buffer.get(), outSize, 0, DrainInto, &result, false};
+    RestartEdit edit;
+    StartRestartEdit(&edit, entry);
+    size_t start = 0;
+    for (;;) {
+        size_t size = std::min(pieceSize + kRestartEditCarry, old.size() - start);
+        bool last = start + size == old.size();
+        size_t taken = ContinueRestartEdit(&edit, old.data() + start, size, last, &out);
+        Require(!out.failed, "pieces: no failure");
+        // Not last, the piece is longer than the carry, so at least a byte is always taken.
+        Require(last ? taken == size : taken + kRestartEditCarry >= size, "pieces: carry bound");
+        start += taken;
+        if (last) {
+            break;
+        }
+    }
+    DrainInto(&out);
+    return result;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) {
         return 0;
@@ -135,5 +169,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<char[]> tight(new char[written - 1]);
     Require(AddRestartEntry(old.data(), old.size(), entry, tight.get(), written - 1) == 0,
             "one byte short is refused");
+
+    // Fed in pieces, the edit gives the same bytes; piece and buffer sizes from the first byte.
+    size_t pieceSize = 1 + (data[0] & 0x0F) * 67;
+    size_t outSize = 1 + ((data[0] >> 4) & 0x07) * 5;
+    Require(EditInPieces(old, entry, pieceSize, outSize) == std::string(out.get(), written),
+            "pieces match the whole");
     return 0;
 }
