@@ -63,19 +63,4 @@ std::vector<sim::ProcessRecord> Children() {
     return children;
 }
 
-std::string PathOfLength(const std::string& prefix, size_t length) {
-    std::string path = prefix;
-    size_t component = 0;
-    while (path.size() < length) {
-        if (component == 40 && path.size() + 1 < length) {
-            path += "\\";
-            component = 0;
-        } else {
-            path += static_cast<char>('a' + path.size() % 26);
-            ++component;
-        }
-    }
-    return path;
-}
-
 }  // namespace setup_test

@@ -9,6 +9,7 @@
 
 #include "sim/machine.h"
 #include "sim/medium.h"
+#include "sim/stretched_inputs.h"
 
 namespace setup_test {
 
@@ -46,7 +47,7 @@ inline uint32_t ExitCode(int64_t code) {
 // The processes setup started (CreateProcessA records whose parent is not the test).
 std::vector<sim::ProcessRecord> Children();
 
-// A path of exactly `length` characters: `prefix` then components of at most 40 characters.
-std::string PathOfLength(const std::string& prefix, size_t length);
+// A path of exactly `length` characters (components of at most 40).
+using sim::PathOfLength;
 
 }  // namespace setup_test
