@@ -35,7 +35,9 @@ indent() { sed 's/^/  /'; }
 # The host process of the Wine program whose command line is exactly TEXT, in this prefix.
 wine_pid() {
     local pid
-    for pid in $(pgrep -f -x -- "$1"); do
+    local pattern  # pgrep takes a regular expression: E:\setup.exe would read \s as a blank
+    pattern=$(printf '%s' "$1" | sed 's/[][\\.^$*+?(){}|]/\\&/g')
+    for pid in $(pgrep -f -x -- "$pattern"); do
         if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX"; then
             echo "$pid"
             return 0
@@ -50,27 +52,41 @@ window_id() {
         awk -v c="\"$1\"" 'index($0, c) && /[0-9]+x[0-9]+/ { print $1; exit }'
 }
 
-# capture CAPTION FILE [PROGRAM]: waits (up to 60 s) for the window, lets it paint, and saves
-# it as FILE. With PROGRAM (its exact Windows command line), that program is held still
-# (SIGSTOP) for the moment of the capture: setup's progress window stands only while the files
-# are copied. Every X call has a time limit: a program stopped while Wine holds a grab of the
-# X server would block the capture, so it is let go and the capture tried once more.
+# capture CAPTION FILE: waits (up to 60 s) for the window, lets it paint, and saves it as FILE.
+# Every X call has a time limit.
 capture() {
-    local caption=$1 file=$2 program=${3:-} id= pid= end=$((SECONDS + 60))
+    local caption=$1 file=$2 id= end=$((SECONDS + 60))
     while [ -z "$id" ] && [ "$SECONDS" -lt "$end" ]; do
         id=$(window_id "$caption")
         [ -n "$id" ] || sleep 0.02
     done
     [ -n "$id" ] || return 1
     sleep 0.15
-    [ -n "$program" ] && pid=$(wine_pid "$program") && kill -STOP "$pid"
     timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null
-    local status=$?
-    if [ -n "$pid" ]; then
-        kill -CONT "$pid"
-        [ "$status" = 0 ] ||
-            { timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null; status=$?; }
-    fi
+}
+
+# capture_held CAPTION FILE PROGRAM: the same for a window that stands only a moment, such as
+# setup's progress window while the files are copied. PROGRAM (its exact Windows command line)
+# runs in slices: it is held still (SIGSTOP) while the window is looked for, so a slow look
+# cannot miss it, and while the window is saved. A program held while Wine grabs the X server
+# would block the capture: it is let go, and the capture tried once more.
+capture_held() {
+    local caption=$1 file=$2 program=$3 id= pid= end=$((SECONDS + 60)) status
+    while [ -z "$pid" ] && [ "$SECONDS" -lt "$end" ]; do
+        pid=$(wine_pid "$program") || sleep 0.01
+    done
+    [ -n "$pid" ] || return 1
+    while [ -z "$id" ] && [ "$SECONDS" -lt "$end" ] && kill -STOP "$pid" 2>/dev/null; do
+        id=$(window_id "$caption")
+        [ -n "$id" ] || { kill -CONT "$pid"; sleep 0.01; }
+    done
+    [ -n "$id" ] || { kill -CONT "$pid" 2>/dev/null; return 1; }
+    kill -CONT "$pid" && sleep 0.05 && kill -STOP "$pid"  # a moment to paint
+    timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null
+    status=$?
+    kill -CONT "$pid"
+    [ "$status" = 0 ] ||
+        { timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null; status=$?; }
     return $status
 }
 
@@ -99,7 +115,7 @@ section "The medium in drive E: ($WORK/cd)"
     awk '{ printf "  E:\\%-22s %9d bytes\n", $1, $2 }')
 
 section "Running E:\\setup.exe with E:\\ as current directory"
-capture 'Quillo 4.0 Setup' "$PROGRESS_PNG" 'E:\setup.exe' &
+capture_held 'Quillo 4.0 Setup' "$PROGRESS_PNG" 'E:\setup.exe' &
 progress_watch=$!
 capture 'Quillo 4.0 Installer (stand-in)' "$INSTALLER_PNG" &
 installer_watch=$!
