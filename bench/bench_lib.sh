@@ -80,14 +80,16 @@ ms() { awk -v u="$1" 'BEGIN { printf "%.1f", u / 1000 }'; }
 # ratio A B: A / B with three decimals.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
-# within VALUE GOAL: "within goal" when VALUE <= GOAL, else "OVER GOAL" (and BENCH_STATUS=1).
+# within VALUE GOAL: sets VERDICT to "within goal" when VALUE <= GOAL, else to "OVER GOAL"
+# (and BENCH_STATUS=1). It prints nothing: called in a command substitution, its BENCH_STATUS
+# would be lost with the subshell.
 BENCH_STATUS=0
 within() {
     if awk -v v="$1" -v g="$2" 'BEGIN { exit !(v <= g) }'; then
-        echo "within goal"
+        VERDICT="within goal"
     else
         BENCH_STATUS=1
-        echo "OVER GOAL"
+        VERDICT="OVER GOAL"
     fi
 }
 
