@@ -4,33 +4,6 @@
 #include "common/platform.h"
 #include "common/status.h"
 
-const char* const kStagingDirectories[kStagingDirectoryCount] = {"Config", "Init", "Extra",
-                                                                 "English"};
-
-const char* const kManifest[kManifestRowCount] = {
-    "Init\\Cfgmgr32.dll",   // operating-system library
-    "Init\\Arrows.dll",     //
-    "Init\\media.inf",      //
-    "Init\\Lexor2.dll",     //
-    "Init\\Lexor2r.dll",    //
-    "Init\\Journal.ini",    //
-    "Init\\Msvcirt.dll",    // runtime library
-    "Init\\Msvcrt.dll",     // runtime library
-    "Init\\Wizard.pnl",     //
-    "Init\\Setupapi.dll",   // operating-system library
-    "Init\\_zorp.exe",      // the installer, which the launcher runs
-    "Init\\_zorp.ex_",      // the launcher, which setup starts from the staging root
-    "Init\\Seedbank",       // no extension
-    "Init\\Clock",          // no extension
-    "Init\\Panelkit2.dll",  //
-    "Init\\Ft0042k_.ttf",   // a font
-    "Init\\Remover.exe",    //
-    "Config\\Qcore.cfg",    //
-    "Extra\\dplay50a.exe",  // redistributable package
-    "Extra\\dx6core.exe",   // redistributable package
-    "Extra\\dx6eng.exe",    // redistributable package
-};
-
 // SHFileOperationA takes double-NUL-terminated lists: a path in a path buffer may use all but
 // the last character, which stays the second NUL.
 constexpr size_t kShellPathCapacity = kMaxPath - 1;
@@ -49,9 +22,6 @@ static bool BuildRowPath(char (&path)[kMaxPath], const char* prefix, const char*
     ZeroBytes(path, sizeof(path));
     return CopyText(path, kShellPathCapacity, prefix) && AppendText(path, kShellPathCapacity, row);
 }
-
-// The row of the launcher, which setup itself starts once the area is staged.
-constexpr int kLauncherRow = 11;
 
 // One file over any existing one: no progress window from the shell, every question answered
 // yes. FOF_NOERRORUI is left out, so the shell may say why a file could not be copied. True

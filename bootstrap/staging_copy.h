@@ -5,15 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "bootstrap/manifest.h"
 #include "common/path.h"
-
-// Created directly under the staging root, in this order. No file goes into "English".
-constexpr int kStagingDirectoryCount = 4;
-extern const char* const kStagingDirectories[kStagingDirectoryCount];
-
-// The manifest: each row is relative both to the source directory and to the staging root.
-constexpr int kManifestRowCount = 21;
-extern const char* const kManifest[kManifestRowCount];
 
 // Creates the staging directories under stagingRoot and copies every manifest row from
 // sourceDirectory to the same relative path under stagingRoot, stepping the progress bar once
