@@ -79,7 +79,11 @@ int LauncherMain(os::Handle instance, const char* tail) {
     if (!ready || !StartInstaller(&plan, &installer)) {
         return kLauncherNotStarted;
     }
-    os::WaitForSingleObject(installer.process, os::kInfinite);
+    // The cleanup deletes the installer's files, so it must not begin before the installer has
+    // ended. A wait that fails does not say so: the staging area is then left as it is.
+    if (os::WaitForSingleObject(installer.process, os::kInfinite) != os::kWaitObject0) {
+        return kLauncherDone;
+    }
     CleanStagingArea(plan.workingDirectory);
     ScheduleDeletionsAtRestart();
     return kLauncherDone;

@@ -5,7 +5,8 @@
 #include "common/platform.h"
 
 // Exit codes besides kEFail (common/status.h), which means another stage held the mutex.
-constexpr int kLauncherDone = 1;        // the installer ran and ended; cleanup was attempted
+// The installer was started; when its end was seen, cleanup and scheduling were attempted.
+constexpr int kLauncherDone = 1;
 constexpr int kLauncherNotStarted = 0;  // the installer was not started; nothing was touched
 
 // The program. `tail` is the command-line tail (common/command_line.h): the source Init

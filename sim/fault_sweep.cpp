@@ -487,8 +487,11 @@ const char* const kRestartStagedNames[3] = {"Cfgmgr32.dll", "Setupapi.dll", "_zo
 const char* const kReadOnlyStaged[] = {"Init\\Arrows.dll", "Extra\\dx6eng.exe"};
 
 std::string gInstallerKeeps;  // a file the stand-in installer leaves in use, or ""
+std::string gStagingRoot;
+std::vector<Entry> gInstallerSaw;  // the staging area as the stand-in installer found it
 
 int StandInInstaller(os::Handle, const char*) {
+    gInstallerSaw = Snapshot(gStagingRoot);
     if (!gInstallerKeeps.empty()) {
         SetFileInUse(gInstallerKeeps, true);  // a test helper: no platform call, no fault
     }
@@ -545,7 +548,20 @@ void PrepareLauncher(const LauncherScenario& scenario, ProgramMain launcherMain)
     PutFile(root + "\\Init\\Install.log", "the installer's log");
     PutFile(root + "\\other.tmp", "another program's file");
     gInstallerKeeps = scenario.installerKeepsSetupapi ? root + "\\Init\\Setupapi.dll" : "";
+    gStagingRoot = root;
+    gInstallerSaw.clear();
     PutWinInit(scenario.winInit);
+}
+
+// The installer ran to its end. The sweeps never let started programs run on their own, so
+// it ended only if the launcher waited for it.
+bool InstallerEnded() {
+    for (const ProcessRecord& record : Processes()) {
+        if (record.parentId != 0) {
+            return record.finished;
+        }
+    }
+    return false;
 }
 
 // `entries` is a subsequence of `all`: the entries in the launcher's order, none twice.
@@ -644,8 +660,8 @@ void CheckWinInit(const LauncherScenario& scenario, const std::vector<Entry>& be
     if (!IsSubsequence(found, present)) {
         violations->push_back("WinInit.ini schedules a file that is gone: " + Joined(found));
     }
-    // Nothing is scheduled unless the installer ran.
-    if (ExitCode32(run.exitCode) != 1) {
+    // Nothing is scheduled before the installer has ended.
+    if (!InstallerEnded()) {
         present.clear();
     }
     size_t missed = present.size() - std::min(present.size(), found.size());
@@ -658,7 +674,7 @@ void CheckPendingDeletions(const LauncherScenario& scenario, const FaultedRun& r
                            std::vector<std::string>* violations) {
     const std::vector<std::string>& pending = PendingDeletions();
     std::vector<std::string> names(std::begin(kRestartNames), std::end(kRestartNames));
-    if (!scenario.windowsNt || ExitCode32(run.exitCode) != 1) {
+    if (!scenario.windowsNt || !InstallerEnded()) {
         if (!pending.empty()) {
             violations->push_back("pending deletions " + Joined(pending));
         }
@@ -712,9 +728,20 @@ void CheckLauncherRun(const LauncherScenario& scenario, const std::vector<Entry>
         }
         if (removable.count(UpperText(path)) == 0) {
             violations->push_back("removed a file of neither list: " + path);
-        } else if (started == false) {
-            violations->push_back("removed " + path + " without running the installer");
+        } else if (!InstallerEnded()) {
+            violations->push_back("removed " + path + " before the installer ended");
         }
+    }
+    // The installer found the staging area whole: nothing was removed before it ran.
+    std::vector<Entry> staged;
+    for (const Entry& entry : before) {
+        if (PathIsBelow(entry.path, root) && !SameText(entry.path, root + "\\")) {
+            staged.push_back(entry);
+        }
+    }
+    if (InstallerEnded() && !DiffTrees(staged, gInstallerSaw).removed.empty()) {
+        violations->push_back("the installer ran without " +
+                              Joined(DiffTrees(staged, gInstallerSaw).removed));
     }
     for (const std::vector<std::string>* list : {&diff.added, &diff.changed}) {
         for (const std::string& path : *list) {

@@ -868,8 +868,8 @@ os::Dword model::FindProgram(const char* applicationName, const char* commandLin
 
 static const int kMaxNesting = 16;
 
-int64_t model::StartProcess(int recordIndex, ProgramMain main, const std::string& commandLine,
-                            const std::string& currentDirectory, uint32_t parentId) {
+uint32_t model::CreateProcessFor(int recordIndex, ProgramMain main, const std::string& commandLine,
+                                 const std::string& currentDirectory, uint32_t parentId) {
     Machine& m = M();
     Process process;
     process.id = m.nextProcessId;
@@ -877,19 +877,33 @@ int64_t model::StartProcess(int recordIndex, ProgramMain main, const std::string
     process.parentId = parentId;
     process.currentDirectory = currentDirectory;
     process.recordIndex = recordIndex;
+    process.waitingToRun = true;
+    process.main = main;
+    process.commandLine = commandLine;
     m.processes[process.id] = process;
     m.records[recordIndex].processId = process.id;
     m.records[recordIndex].started = true;
-    m.running.push_back(process.id);
-    // The child reads its own copy of the command line, as a real process does.
-    std::string ownCommandLine(commandLine);
+    return process.id;
+}
+
+bool model::RunToEnd(uint32_t processId) {
+    Machine& m = M();
+    Process& process = m.processes[processId];
+    if (!process.waitingToRun || NestingTooDeep()) {
+        return false;
+    }
+    process.waitingToRun = false;
+    ProgramMain main = process.main;
+    std::string commandLine = process.commandLine;
+    int recordIndex = process.recordIndex;
+    m.running.push_back(processId);
     int code = main(reinterpret_cast<os::Handle>(static_cast<uintptr_t>(0x400000)),
-                    CommandLineTail(ownCommandLine.c_str()));
+                    CommandLineTail(commandLine.c_str()));
     m.running.pop_back();
-    EndProcess(process.id);
+    EndProcess(processId);
     m.records[recordIndex].finished = true;
     m.records[recordIndex].exitCode = code;
-    return code;
+    return true;
 }
 
 bool model::NestingTooDeep() {
@@ -917,7 +931,27 @@ int64_t RunProgram(const std::string& commandLine, const std::string& currentDir
         return -1;
     }
     m.records[index].setupMutexOwnedAtStart = MutexOwned("MutexToProtectSetup");
-    return StartProcess(index, main, commandLine, PathText(parsed), 0);
+    RunToEnd(CreateProcessFor(index, main, commandLine, PathText(parsed), 0));
+    return m.records[index].exitCode;
+}
+
+int RunStartedPrograms() {
+    Machine& m = M();
+    int ran = 0;
+    for (;;) {
+        // The oldest first: process ids only grow.
+        uint32_t next = 0;
+        for (const auto& entry : m.processes) {
+            if (entry.second.waitingToRun) {
+                next = entry.first;
+                break;
+            }
+        }
+        if (next == 0 || !RunToEnd(next)) {
+            return ran;
+        }
+        ++ran;
+    }
 }
 
 const std::vector<ProcessRecord>& Processes() {

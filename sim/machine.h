@@ -15,9 +15,9 @@
 namespace sim {
 
 // A program the machine can run. A file whose content is ProgramImage(name) is that
-// program's executable; CreateProcessA on it runs `main` in-process, as a new simulated
-// process, before CreateProcessA returns. `tail` is the command-line tail of the started
-// command line (common/command_line.h); `instance` is a module handle of the process.
+// program's executable; `main` runs in-process, as a new simulated process. `tail` is the
+// command-line tail of the started command line (common/command_line.h); `instance` is a module
+// handle of the process.
 typedef int (*ProgramMain)(os::Handle instance, const char* tail);
 
 // ---- The machine as a whole
@@ -91,9 +91,14 @@ void SetShortName(const std::string& path, const std::string& shortName);
 // ---- Programs and processes
 std::string ProgramImage(const std::string& name);  // the file content that runs `name`
 void RegisterProgram(const std::string& name, ProgramMain main);
-// Starts a process the way a user or shell would (no parent): command line, current directory
-// ("" for the one SetCurrentDirectory gave). Returns its exit code; a process that cannot be
-// started returns -1. Registered programs survive Reset().
+// Starts a process the way a user or shell would (no parent), command line and current
+// directory ("" for the one SetCurrentDirectory gave), and runs it to its end. Returns its
+// exit code; a process that cannot be started returns -1. Registered programs survive Reset().
+//
+// A process that a program starts with CreateProcessA does not run at once: it runs to its
+// end when something waits for it (WaitForSingleObject on its process or thread handle), or
+// when the test lets every started program run. So a program that does not wait for its child
+// goes on while the child has not run at all, as it may on Windows, and a test sees that.
 //
 // CreateProcessA finds the program the Windows way: a quoted first word is the name; an
 // unquoted one is tried at each blank in turn ("C:\My Dir\a.exe x" tries "C:\My", then
@@ -103,6 +108,11 @@ void RegisterProgram(const std::string& name, ProgramMain main);
 // is not a registered program with 193, a current directory that does not exist with 267.
 // Programs nest at most 16 deep (then 8).
 int64_t RunProgram(const std::string& commandLine, const std::string& currentDirectory);
+
+// Runs the programs that were started and have not run yet, oldest first, each to its end,
+// and those they start in turn, as after setup has handed off and ended. Returns how many it ran
+// itself: one that another program waits for runs inside that wait.
+int RunStartedPrograms();
 
 struct ProcessRecord {
     uint32_t parentId;  // 0 for RunProgram

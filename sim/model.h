@@ -65,6 +65,11 @@ struct Process {
     bool commonControls = false;
     bool alive = true;
     int recordIndex = -1;
+    // Started by CreateProcessA but not run yet: it runs when something waits for it or when
+    // the test lets started programs run (RunStartedPrograms).
+    bool waitingToRun = false;
+    ProgramMain main = nullptr;
+    std::string commandLine;  // its own copy, as a real process has
 };
 
 enum class Kind { kMutex, kProcess, kThread, kFile };
@@ -211,9 +216,12 @@ ProgramMain ProgramOfImage(const std::string& content);  // nullptr: not a regis
 // Finds the program that CreateProcessA would start; 0 or the error it fails with.
 os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main);
 bool NestingTooDeep();
-// Runs `main` as a new process for the record at `recordIndex`; returns its exit code.
-int64_t StartProcess(int recordIndex, ProgramMain main, const std::string& commandLine,
-                     const std::string& currentDirectory, uint32_t parentId);
+// A new process for the record at `recordIndex` that will run `main`; it waits to run.
+uint32_t CreateProcessFor(int recordIndex, ProgramMain main, const std::string& commandLine,
+                          const std::string& currentDirectory, uint32_t parentId);
+// Runs a process that waits to run, to its end. False when it could not run now: it is
+// running already (a wait for it from inside would never end) or programs nest too deep.
+bool RunToEnd(uint32_t processId);
 int MutexIdByName(const std::string& name);  // 0 when there is no such mutex
 
 }  // namespace model

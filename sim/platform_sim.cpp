@@ -342,6 +342,8 @@ Dword WaitForSingleObject(Handle object, Dword milliseconds) {
         }
         case Kind::kProcess:
         case Kind::kThread:
+            // A started program runs while something waits for it, here to its end.
+            RunToEnd(handle->targetProcess);
             if (!m.processes[handle->targetProcess].alive) {
                 return kWaitObject0;
             }
@@ -442,9 +444,8 @@ Bool CreateProcessA(const char* applicationName, char* commandLine, void* proces
     }
     m.records[index].setupMutexOwnedAtStart = sim::MutexOwned(kSetupMutexName);
     uint32_t parent = Current().id;
-    StartProcess(index, main, commandLine != nullptr ? commandLine : applicationName, directory,
-                 parent);
-    // The child has already ended, so both handles are signalled.
+    CreateProcessFor(index, main, commandLine != nullptr ? commandLine : applicationName, directory,
+                     parent);
     HandleObject process;
     process.kind = Kind::kProcess;
     process.processId = parent;

@@ -50,7 +50,9 @@ void PrepareTypical(uint32_t cFreeMb, const std::string& leaveOut) {
 }
 
 int64_t RunSetup(const std::string& sourceDirectory) {
-    return sim::RunProgram("E:\\setup.exe", sourceDirectory);
+    int64_t code = sim::RunProgram("E:\\setup.exe", sourceDirectory);
+    sim::RunStartedPrograms();  // the launcher runs once setup has ended
+    return code;
 }
 
 std::vector<sim::ProcessRecord> Children() {

@@ -36,7 +36,8 @@ void PutMedium(const std::string& sourceDirectory, const std::string& leaveOut =
 // at E:\ (less `leaveOut`).
 void PrepareTypical(uint32_t cFreeMb = 500, const std::string& leaveOut = "");
 
-// Starts E:\setup.exe with `sourceDirectory` as its current directory; its exit code.
+// Starts E:\setup.exe with `sourceDirectory` as its current directory, then lets what it
+// started run; setup's exit code.
 int64_t RunSetup(const std::string& sourceDirectory = "E:\\");
 
 // The exit code as the 32-bit value Windows reports (kEFail is 0x80004005).

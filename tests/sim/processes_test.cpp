@@ -89,6 +89,10 @@ class Processes : public ::testing::Test {
 
 TEST_F(Processes, NestedRunsSeeTheirTailsAndDirectories) {
     EXPECT_EQ(sim::RunProgram("E:\\SETUP.EXE /x", "E:\\"), 1);
+    // setup did not wait: its child has not run yet, until the test lets it.
+    EXPECT_EQ(gSeen.size(), 1u);
+    EXPECT_FALSE(sim::Processes().back().finished);
+    EXPECT_EQ(sim::RunStartedPrograms(), 1);  // the installer runs inside its wait
     ASSERT_EQ(gSeen.size(), 3u);
     EXPECT_EQ(gSeen[0].tail, "/x");
     EXPECT_EQ(gSeen[0].directory, "E:\\");
@@ -150,9 +154,9 @@ TEST_F(Processes, ProgramsAreFoundTheWayCreateProcessFindsThem) {
         os::SetLastError(0);
         EXPECT_EQ(Start(row.line, row.directory, &info) != 0, row.ok) << row.line;
         if (row.ok) {
+            EXPECT_EQ(os::WaitForSingleObject(info.process, os::kInfinite), os::kWaitObject0);
             ASSERT_EQ(gSeen.size(), 1u) << row.line;
             EXPECT_EQ(gSeen[0].tail, row.tail) << row.line;
-            EXPECT_EQ(os::WaitForSingleObject(info.process, os::kInfinite), os::kWaitObject0);
             EXPECT_TRUE(os::CloseHandle(info.process));
             EXPECT_TRUE(os::CloseHandle(info.thread));
         } else {

@@ -89,6 +89,8 @@ TEST(Chain, FromTheCdToAnEmptyStagingAreaAndARestart) {
             ASSERT_FALSE(sim::GetFile("C:\\WINDOWS\\WinInit.ini", &winInitBefore));
 
             EXPECT_EQ(sim::RunProgram("E:\\setup.exe", "E:\\"), 1);
+            EXPECT_EQ(gInstaller.runs, 0) << "setup does not wait for the launcher";
+            EXPECT_EQ(sim::RunStartedPrograms(), 1);  // the installer runs inside its wait
 
             // setup started the launcher, the launcher the installer, each from staging Init.
             const std::vector<sim::ProcessRecord>& processes = sim::Processes();
