@@ -87,8 +87,11 @@ static void ShowProgressWindow(SetupRun* run, os::Handle instance) {
     os::SendMessageA(bar, os::kPbmSetRange, 0, os::MakeLParam(0, kManifestRowCount));
     os::SendMessageA(bar, os::kPbmSetStep, 1, 0);
     // With no message loop the dialog would stay unpainted but for the bar, which repaints
-    // itself when stepped: paint the text once now.
-    os::UpdateWindow(run->dialog);
+    // itself when stepped: paint the text once now. Never without a dialog: a null window
+    // repaints the whole desktop.
+    if (run->dialog != nullptr) {
+        os::UpdateWindow(run->dialog);
+    }
     os::Handle wait = os::LoadCursorA(nullptr, os::IntResource(os::kIdcWait));
     run->previousCursor = os::SetCursor(wait);
 }

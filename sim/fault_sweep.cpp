@@ -129,6 +129,9 @@ void CheckLeftovers(const FaultedRun& run, std::vector<std::string>* violations)
         violations->push_back(std::to_string(OpenMutexHandles(kMutexName)) +
                               " mutex handles still open");
     }
+    if (ScreenRepaints() != 0) {
+        violations->push_back("the whole screen was repainted");
+    }
     if (HungWaits() != 0) {
         violations->push_back(std::to_string(HungWaits()) + " waits would hang");
     }

@@ -1070,6 +1070,14 @@ const std::vector<MessageBoxRecord>& MessageBoxes() {
     return M().messageBoxes;
 }
 
+const std::vector<ShellOperationRecord>& ShellOperations() {
+    return M().shellOperations;
+}
+
+int ScreenRepaints() {
+    return M().screenRepaints;
+}
+
 const ProgressRecord& Progress() {
     Machine& m = M();
     auto it = m.windows.find(m.lastDialog);
@@ -1221,6 +1229,16 @@ const std::vector<Call>& Calls() {
 }
 void ClearCalls() {
     M().calls.clear();
+}
+
+void BeforeCall(const std::string& op, const std::string& path, int nth,
+                const std::function<void()>& action) {
+    Interleaving interleaving;
+    interleaving.op = op;
+    interleaving.path = path;
+    interleaving.nth = nth;
+    interleaving.action = action;
+    M().interleavings.push_back(interleaving);
 }
 
 void AddFault(const FaultRule& rule) {

@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,7 @@ struct ProgressRecord {
     int position;
     int stepCount;   // PBM_STEPIT messages received
     bool dismissed;  // EndDialog called
+    int paints;      // UpdateWindow calls on the dialog
 };
 // Of the last dialog created. CreateDialogParamA fails (1407) in a process that has not
 // called InitCommonControls, as the progress bar's class then does not exist. A new bar
@@ -178,6 +180,20 @@ struct ProgressRecord {
 const ProgressRecord& Progress();
 
 bool WaitCursorShowing();  // the cursor currently set is IDC_WAIT
+// UpdateWindow calls without a window: Windows then erases and repaints the desktop and every
+// top-level window on it.
+int ScreenRepaints();
+
+// The shell's file operations (SHFileOperationA), each as it was requested.
+struct ShellOperationRecord {
+    uint32_t processId;
+    unsigned func;
+    uint16_t flags;
+    bool hadOwner;     // hwnd was not null
+    std::string from;  // the first item of each list
+    std::string to;
+};
+const std::vector<ShellOperationRecord>& ShellOperations();
 
 // ---- Restart-time deletion
 // NT: files recorded by MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), as passed.
@@ -197,6 +213,14 @@ struct Call {
 };
 const std::vector<Call>& Calls();
 void ClearCalls();
+
+// ---- Another program at work between the programs' own calls, for races.
+// `action` runs once, just before the `nth` call (1-based) of the operation `op` whose text
+// argument names `path` (matched as fault rules match it; "" matches any) is carried out. It
+// stands for another program and uses the helpers above (MakeDirectories, PutFile ...), not
+// the platform calls. Reset forgets it.
+void BeforeCall(const std::string& op, const std::string& path, int nth,
+                const std::function<void()>& action);
 
 // ---- Fault injection. One rule serves every operation.
 // A call is eligible when its operation matches `op` ("" matches every fallible operation)

@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -111,6 +112,14 @@ struct PendingOperation {
     std::string target;  // full path; empty: delete
 };
 
+struct Interleaving {
+    std::string op;
+    std::string path;
+    int nth = 1;
+    int seen = 0;
+    std::function<void()> action;
+};
+
 struct FaultState {
     FaultRule rule;
     int eligible = 0;
@@ -164,6 +173,9 @@ struct Machine {
     int hungWaits = 0;
 
     std::vector<MessageBoxRecord> messageBoxes;
+    std::vector<ShellOperationRecord> shellOperations;
+    int screenRepaints = 0;
+    std::vector<Interleaving> interleavings;
     std::vector<PendingOperation> pending;
     std::vector<std::string> pendingDeletions;
     std::vector<Call> calls;

@@ -122,11 +122,23 @@ void Log(const char* op, const std::string& argument) {
 // rule fires, the last error then being the rule's error (or the operation's default).
 bool Enter(const char* op, const char* argument, const char* second = nullptr) {
     Log(op, Text(argument));
+    Machine& m = M();
+    std::function<void()> action;
+    for (Interleaving& other : m.interleavings) {
+        if (other.op == op &&
+            (other.path.empty() || PathMatches(other.path, argument) ||
+             PathMatches(other.path, second)) &&
+            ++other.seen == other.nth) {
+            action = other.action;
+        }
+    }
+    if (action) {
+        action();  // another program's moment, before this call is carried out
+    }
     const Fallible* fallible = FindFallible(op);
     if (fallible == nullptr) {
         return false;
     }
-    Machine& m = M();
     bool fire = false;
     os::Dword error = 0;
     for (FaultState& state : m.faults) {
@@ -1341,8 +1353,15 @@ Handle SetCursor(Handle cursor) {
 }
 
 void UpdateWindow(Handle window) {
-    Log("UpdateWindow", "");
-    (void)window;
+    Log("UpdateWindow", window == nullptr ? "NULL" : "");
+    if (window == nullptr) {
+        ++M().screenRepaints;  // RedrawWindow(NULL, ...): the desktop and everything on it
+        return;
+    }
+    Window* target = LiveWindow(window);
+    if (target != nullptr && target->kind == WindowKind::kDialog) {
+        ++target->progress.paints;
+    }
 }
 
 // ---- ANSI text
@@ -1603,6 +1622,14 @@ int SHFileOperationA(FileOperation* operation) {
     std::vector<std::string> targets = SplitList(operation->to);
     const char* firstSource = sources.empty() ? nullptr : sources[0].c_str();
     const char* firstTarget = targets.empty() ? nullptr : targets[0].c_str();
+    ShellOperationRecord request;
+    request.processId = Current().id;
+    request.func = operation->func;
+    request.flags = operation->flags;
+    request.hadOwner = operation->hwnd != nullptr;
+    request.from = firstSource == nullptr ? "" : firstSource;
+    request.to = firstTarget == nullptr ? "" : firstTarget;
+    M().shellOperations.push_back(request);
     if (Enter("SHFileOperationA", firstSource, firstTarget)) {
         return static_cast<int>(Current().lastError);
     }

@@ -67,6 +67,14 @@ void ExpectCopyError(const std::string& source = "E:\\") {
     }
     EXPECT_TRUE(sim::Progress().dismissed);
     EXPECT_TRUE(Children().empty());
+    // Released before the message, which waits for the user as long as the user likes.
+    std::vector<std::string> order;
+    for (const sim::Call& call : sim::Calls()) {
+        if (call.op == "ReleaseMutex" || call.op == "MessageBoxA") {
+            order.push_back(call.op);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"ReleaseMutex", "MessageBoxA"}));
     EXPECT_FALSE(sim::MutexAbandoned(kMutex));
     EXPECT_EQ(os::WaitForSingleObject(waitingStage, 0), os::kWaitObject0);
     os::ReleaseMutex(waitingStage);
@@ -104,6 +112,7 @@ TEST(SetupRun, HandsOffToTheStagedLauncherExactly) {
     EXPECT_EQ(progress.stepCount, 21);
     EXPECT_EQ(progress.position, 21);
     EXPECT_TRUE(progress.dismissed);
+    EXPECT_EQ(progress.paints, 1);
     EXPECT_FALSE(sim::WaitCursorShowing());
     EXPECT_TRUE(sim::MessageBoxes().empty());
     EXPECT_FALSE(sim::MutexOwned(kMutex));
@@ -131,6 +140,15 @@ TEST(SetupRun, HandOffReleasesDismissesRestoresThenStarts) {
     std::vector<std::string> expected = {"ReleaseMutex", "CloseHandle", "EndDialog", "SetCursor",
                                          "CreateProcessA"};
     EXPECT_EQ(tail, expected);
+
+    // A launcher that cannot be started ends setup quietly with 0.
+    PrepareTypical();
+    sim::FaultRule rule;
+    rule.op = "CreateProcessA";
+    sim::AddFault(rule);
+    EXPECT_EQ(RunSetup(), 0);
+    EXPECT_TRUE(sim::MessageBoxes().empty());
+    EXPECT_FALSE(sim::MutexOwned(kMutex));
 }
 
 TEST(SetupRun, TheGuardRefusesASecondStageBeforeAnythingElse) {
@@ -296,6 +314,10 @@ TEST(SetupRun, AMissingMediumFileStillStepsTheBarToTheTop) {
     }
     EXPECT_EQ(staged, 20);
     EXPECT_FALSE(sim::FileExists("C:\\WINDOWS\\TEMP\\Init\\Journal.ini"));
+    // The shell said so itself, with its own unowned box.
+    ASSERT_EQ(sim::MessageBoxes().size(), 1u);
+    EXPECT_EQ(sim::MessageBoxes()[0].caption, "Error Copying File or Folder");
+    EXPECT_FALSE(sim::MessageBoxes()[0].hadOwner);
 }
 
 // The program path is quoted, the tail is not: blanks on either side reach the launcher whole.

@@ -66,6 +66,14 @@ TEST(StagingCopy, EachRowIsNormalisedCopiedAndNormalisedInManifestOrder) {
         }
     }
     EXPECT_EQ(seen, expected);
+    // No progress window and no questions from the shell, but its own error message, and
+    // none of its windows owned by ours.
+    ASSERT_EQ(sim::ShellOperations().size(), 21u);
+    for (const sim::ShellOperationRecord& request : sim::ShellOperations()) {
+        EXPECT_EQ(request.func, os::kFoCopy) << request.from;
+        EXPECT_EQ(request.flags, os::kFofSilent | os::kFofNoConfirmation) << request.from;
+        EXPECT_FALSE(request.hadOwner) << request.from;
+    }
 }
 
 // Trailing backslashes on either directory, and a drive-root source, give the same paths.
@@ -127,6 +135,11 @@ TEST(CreateDirectoryPath, CreatesMissingAncestorsFromTheTopDown) {
 
     EXPECT_EQ(CreateDirectoryPath("C:\\A\\B"), 183);  // there already
     EXPECT_EQ(CreateDirectoryPath("C:\\WINDOWS\\TEMP\\"), 183);
+
+    // A parent that another program makes between our two attempts is there all the same.
+    sim::BeforeCall("CreateDirectoryA", "C:\\P", 1, [] { sim::MakeDirectories("C:\\P"); });
+    EXPECT_EQ(CreateDirectoryPath("C:\\P\\Q"), 0);
+    EXPECT_TRUE(sim::DirectoryExists("C:\\P\\Q"));
 }
 
 TEST(CreateDirectoryPath, FailuresReportEFail) {
