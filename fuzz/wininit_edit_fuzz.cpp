@@ -7,7 +7,8 @@
 // - one byte less makes the edit report 0, again without writing past the buffer;
 // - the result is the old list with bare LF turned into CR LF and exactly one insertion: the
 //   entry line (with a CR LF or the section header before it where the placement rule needs
-//   one) at the place that rule gives.
+//   one) at the place that rule gives in the text before the first Ctrl-Z, each line judged by
+//   its first 1022 characters.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -47,35 +48,34 @@ std::string Normalised(const std::string& old) {
     return out;
 }
 
-// The text of a normalised line from its first non-blank character, without its CR LF.
-// False for a line too long to be looked at.
-bool LookedAt(const std::string& line, std::string* text) {
-    *text = line;
-    if (text->size() >= 2 && text->compare(text->size() - 2, 2, "\r\n") == 0) {
-        text->resize(text->size() - 2);
+// What is looked at of a normalised line: its first 1022 characters without its CR LF, from
+// the first non-blank one on.
+std::string LookedAt(const std::string& line) {
+    std::string text = line;
+    if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) {
+        text.resize(text.size() - 2);
     }
-    if (text->size() > 1022) {
-        return false;
-    }
-    size_t first = text->find_first_not_of(" \t\n\r\v\f");
-    *text = first == std::string::npos ? std::string() : text->substr(first);
-    return true;
+    text = text.substr(0, 1022);
+    size_t first = text.find_first_not_of(" \t\n\r\v\f");
+    return first == std::string::npos ? std::string() : text.substr(first);
 }
 
 bool IsHeader(const std::string& line) {
-    std::string text;
-    if (!LookedAt(line, &text) || text.size() < 8) {
-        return false;
-    }
-    return strncasecmp(text.c_str(), "[rename]", 8) == 0;
+    std::string text = LookedAt(line);
+    return text.size() >= 8 && strncasecmp(text.c_str(), "[rename]", 8) == 0;
 }
 
 bool IsOtherSection(const std::string& line) {
-    std::string text;
-    return LookedAt(line, &text) && !text.empty() && text[0] == '[';
+    std::string text = LookedAt(line);
+    return !text.empty() && text[0] == '[';
 }
 
+// The entry is placed in the text before the first Ctrl-Z; that byte and all after it follow.
 std::string Expected(const std::string& old, const std::string& entry) {
+    size_t ctrlZ = old.find('\x1a');
+    if (ctrlZ != std::string::npos) {
+        return Expected(old.substr(0, ctrlZ), entry) + Normalised(old.substr(ctrlZ));
+    }
     std::string normalised = Normalised(old);
     std::vector<std::string> lines;
     for (size_t start = 0; start < normalised.size();) {

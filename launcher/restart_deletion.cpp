@@ -29,8 +29,13 @@ constexpr os::Dword kPieceSize = 0x10000;
 constexpr size_t kReadRoom = kRestartEditCarry + kPieceSize;
 
 // Absent only when Windows says so (file or path not found); any other failure cannot tell.
-Presence FilePresence(const char* path) {
-    if (os::GetFileAttributesA(path) != os::kInvalidFileAttributes) {
+// `attributes` gets the file's when it is present.
+Presence FilePresence(const char* path, os::Dword* attributes = nullptr) {
+    os::Dword found = os::GetFileAttributesA(path);
+    if (found != os::kInvalidFileAttributes) {
+        if (attributes != nullptr) {
+            *attributes = found;
+        }
         return Presence::kPresent;
     }
     os::Dword error = os::GetLastError();
@@ -110,14 +115,16 @@ bool RestoreStrandedList(const ListFiles& files, bool* listExists) {
 }
 
 // Whether WinInit.ini exists, once a list stranded under another name is back in its place.
-// False when that cannot be told.
+// False when that cannot be told, and for a read-only list: whoever made it so does not want
+// it replaced, and a replacement would not keep the attribute.
 bool FindList(const ListFiles& files, bool* listExists) {
-    Presence list = FilePresence(files.list);
+    os::Dword attributes = 0;
+    Presence list = FilePresence(files.list, &attributes);
     if (list == Presence::kAbsent) {
         return RestoreStrandedList(files, listExists);
     }
     *listExists = list == Presence::kPresent;
-    return list == Presence::kPresent;
+    return list == Presence::kPresent && (attributes & os::kAttrReadOnly) == 0;
 }
 
 // EditOutput's drain into WinInit.tmp: one write of the full buffer.
@@ -230,11 +237,14 @@ bool PutNewListInPlace(const ListFiles& files, bool listExisted) {
 constexpr char kListMutexName[] = "MutexToProtectWinInit";
 constexpr os::Dword kListWaitMs = 30000;
 
-// Owns the list's mutex; false when it cannot be had, and the list is then left alone.
+// Owns the list's mutex, or goes on without it when the mutex cannot be created (as the
+// programs' own guard does): an entry lost for want of a lock would leave a file behind for
+// good. False when another editor keeps the mutex or the wait fails: the list is then left
+// alone.
 bool LockList(os::Handle* lock) {
     *lock = os::CreateMutexA(nullptr, 0, kListMutexName);
     if (*lock == nullptr) {
-        return false;
+        return true;
     }
     os::Dword wait = os::WaitForSingleObject(*lock, kListWaitMs);
     // Abandoned: an editor ended half-way. We own the mutex now, and FindList mends the files
@@ -247,8 +257,10 @@ bool LockList(os::Handle* lock) {
 }
 
 void UnlockList(os::Handle lock) {
-    os::ReleaseMutex(lock);
-    os::CloseHandle(lock);
+    if (lock != nullptr) {
+        os::ReleaseMutex(lock);
+        os::CloseHandle(lock);
+    }
 }
 
 // The list with the entry added, under the list's mutex.

@@ -6,10 +6,12 @@ namespace {
 
 constexpr char kSectionHeader[] = "[Rename]";
 constexpr size_t kSectionHeaderLength = 8;
-// The longest line, line end excluded, that is looked at as a header or a section start. To
-// tell whether a line is that short, up to this many characters, a CR and the LF are needed.
+// Lines have always been read at most this many characters at a time, and a line is judged by
+// its first read alone: the longest start of a line that is looked at.
 constexpr size_t kLongestLine = 1022;
-static_assert(kRestartEditCarry == kLongestLine + 1, "a line's look needs its CR and LF too");
+static_assert(kRestartEditCarry == kLongestLine, "a line's look needs its first read whole");
+// A reader in text mode takes this byte for the end of the file.
+constexpr char kCtrlZ = 0x1A;
 // What the edit can add besides the entry: CR LF, "[Rename]" CR LF, and CR LF after the entry.
 constexpr size_t kMostAdded = 2 + kSectionHeaderLength + 2 + 2;
 
@@ -49,51 +51,46 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Where the first LF in old[from, to) is; `to` when there is none. A list is mostly searched
-// for line ends, so a word is tested at a time: XOR with LFs turns each LF into a zero byte,
-// and (x - 0x0101...) & ~x & 0x8080... is non-zero exactly when x has a zero byte.
-size_t FindLineFeed(const char* old, size_t from, size_t to) {
+// Where the first LF, or with `orCtrlZ` the first LF or Ctrl-Z, in old[from, to) is; `to` when
+// there is none. A list is mostly searched for line ends, so a word is tested at a time: XOR
+// with copies of a byte turns each such byte into a zero byte, and
+// (x - 0x0101...) & ~x & 0x8080... is non-zero exactly when x has a zero byte.
+size_t FindLineEnd(const char* old, size_t from, size_t to, bool orCtrlZ) {
     constexpr size_t kOnes = ~static_cast<size_t>(0) / 0xFF;
+    constexpr size_t kHighBits = kOnes * 0x80;
     for (; to - from >= sizeof(size_t); from += sizeof(size_t)) {
         size_t word;
         __builtin_memcpy(&word, old + from, sizeof word);
-        word ^= kOnes * '\n';
-        if (((word - kOnes) & ~word & kOnes * 0x80) != 0) {
+        size_t lineFeeds = word ^ (kOnes * '\n');
+        size_t found = (lineFeeds - kOnes) & ~lineFeeds & kHighBits;
+        if (orCtrlZ) {
+            size_t ctrlZs = word ^ (kOnes * static_cast<unsigned char>(kCtrlZ));
+            found |= (ctrlZs - kOnes) & ~ctrlZs & kHighBits;
+        }
+        if (found != 0) {
             break;
         }
     }
-    while (from < to && old[from] != '\n') {
+    while (from < to && old[from] != '\n' && !(orCtrlZ && old[from] == kCtrlZ)) {
         ++from;
     }
     return from;
 }
 
-// One line of the old list: [start, end) is its text, [end, next) its line end (LF, CR LF, or
-// nothing for a last line without one). Of a line too long to be looked at, only a start of
-// more than kLongestLine characters.
-struct Line {
-    size_t start;
-    size_t end;
-    size_t next;
-};
-
-// Where the line's first character after leading white space is; nullptr for a line too long
-// to be looked at, and for one that is all white space.
-const char* FirstNonBlank(const char* old, const Line& line) {
-    if (line.end - line.start > kLongestLine) {
-        return nullptr;
-    }
-    size_t i = line.start;
-    while (i < line.end && IsWhiteSpace(static_cast<unsigned char>(old[i]))) {
+// Where the text of old[start, end) begins after its leading white space; nullptr for text
+// that is all white space.
+const char* FirstNonBlank(const char* old, size_t start, size_t end) {
+    size_t i = start;
+    while (i < end && IsWhiteSpace(static_cast<unsigned char>(old[i]))) {
         ++i;
     }
-    return i < line.end ? old + i : nullptr;
+    return i < end ? old + i : nullptr;
 }
 
 // Only the first 8 characters count: "[Rename] ; remark" is a header, "[RenameAll]" is not.
-bool IsSectionHeader(const char* old, const Line& line) {
-    const char* text = FirstNonBlank(old, line);
-    if (text == nullptr || static_cast<size_t>(old + line.end - text) < kSectionHeaderLength) {
+bool IsSectionHeader(const char* old, size_t start, size_t end) {
+    const char* text = FirstNonBlank(old, start, end);
+    if (text == nullptr || static_cast<size_t>(old + end - text) < kSectionHeaderLength) {
         return false;
     }
     for (size_t i = 0; i < kSectionHeaderLength; ++i) {
@@ -104,8 +101,8 @@ bool IsSectionHeader(const char* old, const Line& line) {
     return true;
 }
 
-bool StartsAnotherSection(const char* old, const Line& line) {
-    const char* text = FirstNonBlank(old, line);
+bool StartsAnotherSection(const char* old, size_t start, size_t end) {
+    const char* text = FirstNonBlank(old, start, end);
     return text != nullptr && *text == '[';
 }
 
@@ -121,20 +118,33 @@ void EndLine(const RestartEdit& edit, const char* old, size_t lf, size_t* pendin
     }
 }
 
-void FinishEdit(const RestartEdit& edit, EditOutput* out) {
-    if (edit.phase == RestartEditPhase::kBeforeSection) {
+// The end of the list as the entry's place is chosen: the entry goes in, if it has not yet.
+void FinishEdit(RestartEdit* edit, EditOutput* out) {
+    if (edit->phase == RestartEditPhase::kBeforeSection) {
         // No section yet: the CR LF ends a last line without line end, or leaves an empty line.
         PutText(out, "\r\n");
         PutText(out, kSectionHeader);
         PutText(out, "\r\n");
-        PutEntryLine(out, edit.entry);
-    } else if (edit.phase == RestartEditPhase::kInSection) {
-        // The section ends the file; the entry must not be joined to its last line.
-        if (edit.previous != '\n') {
+        PutEntryLine(out, edit->entry);
+    } else if (edit->phase == RestartEditPhase::kInSection) {
+        // The section ends the list; the entry must not be joined to its last line.
+        if (edit->previous != '\n') {
             PutText(out, "\r\n");
         }
-        PutEntryLine(out, edit.entry);
+        PutEntryLine(out, edit->entry);
     }
+    edit->phase = RestartEditPhase::kAfterEntry;
+}
+
+// A Ctrl-Z at old[at]: a reader in text mode sees the list end there, so that is where the
+// list ends as the entry's place is chosen. The Ctrl-Z and all after it follow, kept.
+void EndTextAt(RestartEdit* edit, const char* old, size_t at, size_t* pending, EditOutput* out) {
+    Put(out, old + *pending, at - *pending);
+    *pending = at;
+    if (at > 0) {
+        edit->previous = old[at - 1];
+    }
+    FinishEdit(edit, out);
 }
 
 }  // namespace
@@ -165,9 +175,9 @@ size_t ContinueRestartEdit(RestartEdit* edit, const char* old, size_t size, bool
     size_t pending = 0;  // old[pending, at) is taken but not yet put out: copied in one go
     size_t at = 0;
     while (at < size) {
-        if (edit->phase == RestartEditPhase::kAfterEntry || edit->inLongLine) {
-            // Nothing more to look at in this line: on to its end.
-            size_t lf = FindLineFeed(old, at, size);
+        if (edit->phase == RestartEditPhase::kAfterEntry) {
+            // Nothing more to look at: line ends made CR LF, all else copied.
+            size_t lf = FindLineEnd(old, at, size, false);
             if (lf < size) {
                 EndLine(*edit, old, lf, &pending, out);
                 edit->inLongLine = false;
@@ -175,40 +185,61 @@ size_t ContinueRestartEdit(RestartEdit* edit, const char* old, size_t size, bool
             at = lf < size ? lf + 1 : size;
             continue;
         }
-        // A line is looked at only when it is seen to its end within its first 1024 bytes.
-        size_t window = size - at > kRestartEditCarry ? at + kRestartEditCarry + 1 : size;
-        size_t lf = FindLineFeed(old, at, window);
-        Line line = {at, lf, lf + 1};
-        if (lf == window) {
-            if (window - at <= kRestartEditCarry && !last) {
-                break;  // the line's end is still to come: fed again with the next piece
+        if (edit->inLongLine) {
+            // The rest of a line judged by its start: never a line of its own.
+            size_t stop = FindLineEnd(old, at, size, true);
+            if (stop < size && old[stop] == kCtrlZ) {
+                EndTextAt(edit, old, stop, &pending, out);
+                at = stop;
+                continue;
             }
-            line.next = window;  // too long to be looked at, or the list's last line
-            edit->inLongLine = true;
-        } else if (lf > at && old[lf - 1] == '\r') {
-            --line.end;  // CR LF is one line end, as text mode reads it
+            if (stop < size) {
+                EndLine(*edit, old, stop, &pending, out);
+                edit->inLongLine = false;
+            }
+            at = stop < size ? stop + 1 : size;
+            continue;
         }
-        if (edit->phase == RestartEditPhase::kInSection && StartsAnotherSection(old, line)) {
+        // A line is judged by its first 1022 characters, or by what it holds before its end.
+        size_t window = size - at > kLongestLine ? at + kLongestLine : size;
+        size_t stop = FindLineEnd(old, at, window, true);
+        bool longLine = stop == window && window - at == kLongestLine;
+        if (stop == window && !longLine && !last) {
+            break;  // neither its end nor its first 1022 characters yet: fed again next time
+        }
+        size_t end = stop;  // the line's text as a reader in text mode sees it
+        if (stop < window && old[stop] == '\n' && stop > at && old[stop - 1] == '\r') {
+            --end;  // CR LF is one line end
+        }
+        if (edit->phase == RestartEditPhase::kInSection && StartsAnotherSection(old, at, end)) {
             // After any blank or remark lines, directly before the next section's header.
             Put(out, old + pending, at - pending);
             pending = at;
             PutEntryLine(out, edit->entry);
             edit->phase = RestartEditPhase::kAfterEntry;
         }
-        if (edit->phase == RestartEditPhase::kBeforeSection && IsSectionHeader(old, line)) {
+        if (edit->phase == RestartEditPhase::kBeforeSection && IsSectionHeader(old, at, end)) {
             edit->phase = RestartEditPhase::kInSection;
         }
-        if (lf < window) {
-            EndLine(*edit, old, lf, &pending, out);
+        if (stop < window && old[stop] == '\n') {
+            EndLine(*edit, old, stop, &pending, out);
+            at = stop + 1;
+        } else if (stop < window) {
+            if (edit->phase != RestartEditPhase::kAfterEntry) {
+                EndTextAt(edit, old, stop, &pending, out);
+            }
+            at = stop;  // the Ctrl-Z itself is copied with what follows
+        } else {
+            edit->inLongLine = longLine;
+            at = window;  // a long line goes on; otherwise this was the list's last line
         }
-        at = line.next;
     }
     Put(out, old + pending, at - pending);
     if (at > 0) {
         edit->previous = old[at - 1];
     }
     if (last) {
-        FinishEdit(*edit, out);
+        FinishEdit(edit, out);
     }
     return at;
 }

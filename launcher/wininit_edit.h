@@ -7,9 +7,15 @@
 //
 // The new file keeps every byte of the old one, in order. The only change to them is the form
 // of the line ends: a bare LF becomes CR LF (a CR LF stays as it is, a CR alone is an ordinary
-// byte). Ctrl-Z (0x1A) is an ordinary byte too: the C runtime's text mode takes it for the end
-// of the file, which would drop it and all after it. Added are the entry line and, where
-// needed, the CR LF that completes the last line and the section header.
+// byte). Added are the entry line and, where needed, the CR LF that completes the last line
+// and the section header.
+//
+// The entry's place is chosen in the list as a reader in text mode sees it, for Windows 95/98
+// may read it so: that text ends at the first Ctrl-Z (0x1A), and its lines come at most 1022
+// characters at a time. So the entry goes before the first Ctrl-Z, where readers that stop
+// there and readers that do not both find it in the section; the Ctrl-Z and all after it
+// follow unchanged. A longer line is judged by its first 1022 characters, and the rest of it is
+// never taken for a line of its own.
 #pragma once
 
 #include <stddef.h>
@@ -31,12 +37,12 @@ size_t RestartEntryEditBound(size_t oldSize, size_t entryLength);
 // Writes into `out` the old list `old` (oldSize bytes) with the line `entry` (NUL-terminated,
 // without CR or LF) added to the first [Rename] section:
 // - after the section's last line, directly before the next line whose first character after
-//   leading white space is "[", or at the end of the file when no such line follows;
-// - when there is no [Rename] section: CR LF, "[Rename]" CR LF and the entry at the end.
+//   leading white space is "[", or at the end of the text when no such line follows;
+// - when there is no [Rename] section: CR LF, "[Rename]" CR LF and the entry at the end of the
+//   text.
 // A header is a line whose first 8 characters after leading white space equal "[Rename]" in
-// any ASCII letter case. Lines longer than 1022 characters (line end excluded) are copied but
-// never taken for a header or for the start of another section: the list's lines have always
-// been read at most 1022 characters at a time, and a piece of a long line is no line.
+// any ASCII letter case. The text ends at the first Ctrl-Z, or with the list; a line is judged
+// by its first 1022 characters (line end excluded).
 // Returns the number of bytes written, or 0 when they would not fit in `capacity`; no byte is
 // written past `capacity` in either case. A capacity of RestartEntryEditBound always suffices.
 size_t AddRestartEntry(const char* old, size_t oldSize, const char* entry, char* out,
@@ -66,9 +72,9 @@ struct EditOutput {
 };
 
 // The most bytes at the end of a piece that ContinueRestartEdit may leave to be fed again: the
-// start of a line that it must see to its end (1022 characters and a CR) before it can tell
+// start of a line that it must see to its end, or to its 1022nd character, before it can tell
 // where the entry goes.
-constexpr size_t kRestartEditCarry = 1023;
+constexpr size_t kRestartEditCarry = 1022;
 
 enum class RestartEditPhase { kBeforeSection, kInSection, kAfterEntry };
 
@@ -76,7 +82,7 @@ enum class RestartEditPhase { kBeforeSection, kInSection, kAfterEntry };
 struct RestartEdit {
     const char* entry;
     RestartEditPhase phase;
-    bool inLongLine;  // the current line is too long to be looked at: copied to its end as is
+    bool inLongLine;  // the current line was judged by its start: copied to its end as is
     char previous;    // the last byte taken, for telling a bare LF from a CR LF across pieces
 };
 

@@ -127,7 +127,7 @@ TEST(RestartDeletion, Windows9xRewritesTheListOnDisk) {
         {"section between others, bare LF ends", "[Rename]\nNUL=C:\\A\n\n[B]\n",
          "[Rename]\r\nNUL=C:\\A\r\n\r\n" + e + "[B]\r\n"},
         {"binary bytes and Ctrl-Z survive the file I/O", std::string("[Rename]\r\n\x1a\0\xff", 13),
-         std::string("[Rename]\r\n\x1a\0\xff\r\n", 15) + e},
+         "[Rename]\r\n" + e + std::string("\x1a\0\xff", 3)},
     };
     for (const ListCase& c : cases) {
         ResetWithTarget(false);
@@ -164,20 +164,30 @@ TEST(RestartDeletion, RefusalsTouchNothing) {
         const char* comment;
         sim::FaultRule fault;  // op "": none
         const char* path;
+        os::Dword listAttributes;
     };
     const Refusal refusals[] = {
-        {"the file does not exist", {}, "C:\\WINDOWS\\TEMP\\Staging Init\\missing.dll"},
+        {"the file does not exist",
+         {},
+         "C:\\WINDOWS\\TEMP\\Staging Init\\missing.dll",
+         os::kAttrNormal},
         {"an existing list that cannot be opened for reading",
          {"CreateFileA", 1, kList, os::kErrorAccessDenied, true},
-         kTarget},
+         kTarget,
+         os::kAttrNormal},
         {"an existing list whose read fails",
          {"ReadFile", 1, "", os::kErrorNotReady, true},
-         kTarget},
-        {"the Windows directory cannot be had", {"GetWindowsDirectoryA", 1, "", 0, true}, kTarget},
+         kTarget,
+         os::kAttrNormal},
+        {"the Windows directory cannot be had",
+         {"GetWindowsDirectoryA", 1, "", 0, true},
+         kTarget,
+         os::kAttrNormal},
+        {"a read-only list is not replaced", {}, kTarget, os::kAttrReadOnly},
     };
     for (const Refusal& r : refusals) {
         ResetWithTarget(false);
-        ASSERT_TRUE(sim::PutFile(kList, "[Rename]\r\nNUL=C:\\OLD\r\n"));
+        ASSERT_TRUE(sim::PutFile(kList, "[Rename]\r\nNUL=C:\\OLD\r\n", r.listAttributes));
         if (!r.fault.op.empty()) {
             sim::AddFault(r.fault);
         }
@@ -189,6 +199,7 @@ TEST(RestartDeletion, RefusalsTouchNothing) {
         for (size_t i = 0; i < before.size(); ++i) {
             EXPECT_EQ(before[i].path, after[i].path) << r.comment;
             EXPECT_EQ(before[i].content, after[i].content) << r.comment;
+            EXPECT_EQ(before[i].attributes, after[i].attributes) << r.comment;
         }
     }
 }
@@ -213,6 +224,13 @@ TEST(RestartDeletion, EditsTheListOnlyWhileOwningItsMutex) {
     EXPECT_EQ(Content(kList), WithEntry(old));
     EXPECT_FALSE(sim::MutexOwned(kListMutex));
     EXPECT_EQ(sim::OpenMutexHandles(kListMutex), 0);
+
+    // A mutex that cannot be created is gone without, as the programs' guard goes without.
+    sim::FaultRule rule;
+    rule.op = "CreateMutexA";
+    sim::AddFault(rule);
+    EXPECT_TRUE(DeleteAtRestart(kTarget));
+    EXPECT_EQ(Content(kList), WithEntry(WithEntry(old)));
 }
 
 // Every path is held in 260 characters: 259 and a NUL fit, one more is refused untouched.
@@ -261,8 +279,8 @@ TEST(RestartDeletion, AListOfManyPiecesIsEditedAsAWhole) {
         {"the section starts and ends far into the list",
          "[Boot]\n" + Filler(100000) + "[Rename]\n" + Filler(100000) + "[Next]\n" + Filler(9000),
          "[Next]\r\n"},
-        {"a line longer than a piece, starting with [, does not end the section",
-         "[Rename]\r\n" + Filler(60000) + longLine + Filler(70000) + "[B]\r\n", "[B]\r\n"},
+        {"a line longer than a piece, starting with [, ends the section",
+         "[Rename]\r\n" + Filler(60000) + longLine + Filler(70000) + "[B]\r\n", longLine},
         {"no section: the header at the end of a long list", Filler(200000) + "x\r", ""},
     };
     const std::string entryLine = std::string(kEntry) + "\r\n";

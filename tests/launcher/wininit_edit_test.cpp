@@ -27,7 +27,7 @@ struct EditCase {
     std::string expected;
 };
 
-const std::string kLong(1023, 'x');  // one character more than a line that is looked at
+const std::string kLong(1023, 'x');  // one character more than is looked at
 
 const EditCase kCases[] = {
     {"empty file", "", "\r\n[Rename]\r\n" + E},
@@ -56,21 +56,32 @@ const EditCase kCases[] = {
      "[Boot]\r\na=1\r\n[Rename]\r\nNUL=C:\\A\r\n" + E},
     {"a lone CR is an ordinary byte, CR LF stays, CR CR LF keeps its first CR",
      "a\rb\r\n[Rename]\r\r\nc\r", "a\rb\r\n[Rename]\r\r\nc\r\r\n" + E},
-    {"Ctrl-Z and all after it are kept", "[Rename]\r\nNUL=C:\\A\r\n\x1a[Z]\r\n",
-     "[Rename]\r\nNUL=C:\\A\r\n\x1a[Z]\r\n" + E},
-    {"Ctrl-Z alone at the end of the section", "[Rename]\r\n\x1a", "[Rename]\r\n\x1a\r\n" + E},
+    // A reader in text mode sees the list end at the first Ctrl-Z: the entry goes before it.
+    {"Ctrl-Z ends the section: the entry before it, the rest kept",
+     "[Rename]\r\nNUL=C:\\OLD1.TXT\r\n\x1a[Z]\r\n",
+     "[Rename]\r\nNUL=C:\\OLD1.TXT\r\n" + E + "\x1a[Z]\r\n"},
+    {"a line cut by Ctrl-Z gets its CR LF before the entry", "[Rename]\r\nNUL=C:\\A\x1a\n",
+     "[Rename]\r\nNUL=C:\\A\r\n" + E + "\x1a\r\n"},
+    {"no section before Ctrl-Z: one is added there, whatever follows", "[Boot]\r\n\x1a[Rename]\r\n",
+     "[Boot]\r\n\r\n[Rename]\r\n" + E + "\x1a[Rename]\r\n"},
+    {"a section that begins right before Ctrl-Z", "[Rename]\x1a", "[Rename]\r\n" + E + "\x1a"},
     {"NUL bytes and bytes above 127 are copied", std::string("[Rename]\r\n\0\xff\r\n", 14),
      std::string("[Rename]\r\n\0\xff\r\n", 14) + E},
-    {"a header as the first line of a long line is no header", "[Rename]" + kLong + "\r\n",
-     "[Rename]" + kLong + "\r\n\r\n[Rename]\r\n" + E},
-    {"a long line starting with [ does not end the section", "[Rename]\r\n[" + kLong + "\n[B]\r\n",
-     "[Rename]\r\n[" + kLong + "\r\n" + E + "[B]\r\n"},
-    {"a header line of 1022 characters (CR LF not counted) is still looked at",
-     "[Rename]" + std::string(1014, ' ') + "\r\n",
-     "[Rename]" + std::string(1014, ' ') + "\r\n" + E},
-    {"a header of 1023 characters is too long to be looked at",
+    // A line longer than 1022 characters is judged by its first 1022, its rest never.
+    {"a long header line is a header", "[Rename]" + kLong + "\r\n",
+     "[Rename]" + kLong + "\r\n" + E},
+    {"a long line starting with [ ends the section", "[Rename]\r\n[" + kLong + "\n[B]\r\n",
+     "[Rename]\r\n" + E + "[" + kLong + "\r\n[B]\r\n"},
+    {"a header of 1023 characters is judged by its first 1022",
      "[Rename]" + std::string(1015, ' ') + "\r\n",
-     "[Rename]" + std::string(1015, ' ') + "\r\n\r\n[Rename]\r\n" + E},
+     "[Rename]" + std::string(1015, ' ') + "\r\n" + E},
+    {"a header whose 8th character is the 1023rd is none", std::string(1015, ' ') + "[Rename]\r\n",
+     std::string(1015, ' ') + "[Rename]\r\n\r\n[Rename]\r\n" + E},
+    {"the rest of a long line is no header", std::string(1022, 'x') + "[Rename]\r\n",
+     std::string(1022, 'x') + "[Rename]\r\n\r\n[Rename]\r\n" + E},
+    {"the rest of a long line does not end the section",
+     "[Rename]\r\n" + std::string(1022, 'x') + "[B]\r\n",
+     "[Rename]\r\n" + std::string(1022, 'x') + "[B]\r\n" + E},
     {"the header's 8 characters must all be on the line", "[Renam\r\ne]\r\n",
      "[Renam\r\ne]\r\n\r\n[Rename]\r\n" + E},
     {"vertical tab and form feed are white space before the header", "\v\f[Rename]\n",
@@ -159,7 +170,7 @@ TEST(WinInitEdit, PiecesOfAnySizeGiveTheSameFile) {
         if (!c.expected.empty()) {
             EXPECT_EQ(whole, c.expected) << c.comment;
         }
-        for (size_t piece : {1, 2, 7, 1023, 1024, 1025, 4096}) {
+        for (size_t piece : {1, 2, 7, 1021, 1022, 1023, 1024, 4096}) {
             for (size_t output : {1, 3, 64}) {
                 EXPECT_EQ(EditInPieces(c.old, piece, output), whole)
                     << c.comment << ", pieces of " << piece << ", output buffer " << output;
