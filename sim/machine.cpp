@@ -1160,6 +1160,8 @@ static int ProcessWinInit() {
     if (!GetFile(directory + "WinInit.ini", &content)) {
         return 0;
     }
+    // Read as text, which ends at the first Ctrl-Z.
+    content = content.substr(0, content.find('\x1a'));
     int deleted = 0;
     bool inSection = false;
     size_t start = 0;
@@ -1205,7 +1207,13 @@ int Restart() {
     if (m.platform != os::kPlatformNt) {
         deleted += ProcessWinInit();
     }
-    // Nothing survives a restart but the disks.
+    // Nothing survives a restart but the disks: no process, not even one that never ran.
+    for (auto& entry : m.processes) {
+        if (entry.first != kHostProcessId) {
+            entry.second.alive = false;
+            entry.second.waitingToRun = false;
+        }
+    }
     ClearObjects();
     for (auto& drive : m.drives) {
         std::vector<Node*> stack{drive->top.get()};

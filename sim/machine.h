@@ -199,8 +199,9 @@ const std::vector<ShellOperationRecord>& ShellOperations();
 // NT: files recorded by MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT), as passed.
 const std::vector<std::string>& PendingDeletions();
 // Starts Windows again: carries out the pending deletions and, as Windows 95/98 does, the
-// NUL= lines of the [Rename] section of WinInit.ini in the Windows directory (then renames
-// it to WININIT.BAK). Returns how many files were deleted.
+// NUL= lines of the [Rename] section of WinInit.ini in the Windows directory, read as text up
+// to its first Ctrl-Z (then renames it to WININIT.BAK). Every process ends, including those
+// that never ran. Returns how many files were deleted.
 int Restart();
 
 // ---- The log of platform calls, in order: operation name and its first text argument
