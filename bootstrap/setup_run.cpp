@@ -149,13 +149,17 @@ static bool ChooseStagingRoot(SetupRun* run, const char* directory) {
 }
 
 // First choice: TEMP under the Windows directory. The copy is tried even when the creation
-// failed; either failure sends the run to the fallback. A Windows directory that could not be
-// read, or whose TEMP is too long to stage into, fails at once.
+// failed; either failure sends the run to the fallback, as does a TEMP that another user owns. A
+// Windows directory that could not be read, or whose TEMP is too long to stage into, fails at once.
 static bool StageUnderWindowsDirectory(SetupRun* run, bool windowsDirectoryRead) {
     if (!windowsDirectoryRead || !ChooseStagingRoot(run, run->stagingRoot)) {
         return false;
     }
-    bool staged = Succeeded(CreateDirectoryPath(run->stagingRoot));
+    int32_t created = CreateDirectoryPath(run->stagingRoot);
+    if (!MayStageIn(run->stagingRoot, created)) {
+        return false;  // another user's directory: nothing of ours goes there
+    }
+    bool staged = Succeeded(created);
     if (CopyManifest(run->stagingRoot, run->sourceDirectory) != 0) {
         staged = false;
     }
@@ -167,7 +171,8 @@ static bool StageOnBestFixedDrive(SetupRun* run) {
     if (!ChooseStagingRoot(run, BestFixedDrive())) {
         return false;
     }
-    if (!Succeeded(CreateDirectoryPath(run->stagingRoot))) {
+    int32_t created = CreateDirectoryPath(run->stagingRoot);
+    if (!Succeeded(created) || !MayStageIn(run->stagingRoot, created)) {
         return false;
     }
     return CopyManifest(run->stagingRoot, run->sourceDirectory) == 0;

@@ -1,6 +1,7 @@
 #include "bootstrap/staging_copy.h"
 
 #include "bootstrap/progress.h"
+#include "bootstrap/staging_owner.h"
 #include "common/platform.h"
 #include "common/status.h"
 
@@ -37,6 +38,19 @@ static bool CopyOneFile(const char* source, const char* destination) {
     return os::SHFileOperationA(&request) == 0 && !request.anyOperationsAborted;
 }
 
+// Only Windows's "not found" says that the medium lacks a file: any other failure cannot tell.
+static bool MissingFromMedium(const char* source) {
+    if (os::GetFileAttributesA(source) != os::kInvalidFileAttributes) {
+        return false;
+    }
+    os::Dword error = os::GetLastError();
+    return error == os::kErrorFileNotFound || error == os::kErrorPathNotFound;
+}
+
+bool MayStageIn(const char* directory, int32_t creation) {
+    return creation == 0 || StagingDirectoryOwnerTrusted(directory);
+}
+
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
     PathBuffer sourcePrefix;
     PathBuffer destinationPrefix;
@@ -46,13 +60,14 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
     if (prefixesFit) {
         for (const char* name : kStagingDirectories) {
             PathBuffer directory;
-            if (CopyText(directory, destinationPrefix) && AppendText(directory, name)) {
-                CreateDirectoryPath(directory);
+            if (CopyText(directory, destinationPrefix) && AppendText(directory, name) &&
+                !MayStageIn(directory, CreateDirectoryPath(directory))) {
+                return kEFail;  // another user's directory: nothing of ours goes there
             }
         }
     }
 
-    bool launcherStaged = false;
+    bool staged = true;
     for (int i = 0; i < kManifestRowCount; ++i) {
         const char* row = kManifest[i];
         PathBuffer source;
@@ -61,22 +76,24 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
         // another file. It still counts on the bar, like any row whose copy fails.
         if (prefixesFit && BuildRowPath(source, sourcePrefix, row) &&
             BuildRowPath(destination, destinationPrefix, row)) {
+            // Setup starts the launcher itself, so it must be there in any case.
+            bool required = i == kLauncherRow || !MissingFromMedium(source);
             // Clears read-only, hidden and system from a file an earlier run left, so the
             // shell overwrites it; fails harmlessly when nothing is there yet.
             os::SetFileAttributesA(destination, os::kAttrNormal);
             bool copied = CopyOneFile(source, destination);
             // A copy from a CD keeps the medium's read-only attribute.
             os::SetFileAttributesA(destination, os::kAttrNormal);
-            if (i == kLauncherRow) {
-                launcherStaged = copied;
-            }
+            // In a TEMP directory that others can write to, a file left where our copy
+            // failed may be anyone's, and the installer runs it, or loads it as a library
+            // from its own directory. A row the medium lacks is passed over.
+            staged = staged && (copied || !required);
+        } else if (i == kLauncherRow) {
+            staged = false;
         }
         StepProgressBar();
     }
-    // Any other row may fail and the installation still goes on. The launcher may not: setup
-    // starts whatever stands at its place, and in a TEMP directory that others can write to,
-    // a file left there when our copy failed may be anyone's program.
-    return launcherStaged ? 0 : kEFail;
+    return staged ? 0 : kEFail;
 }
 
 bool StagingRootFits(const char* stagingRoot) {

@@ -10,10 +10,17 @@
 
 // Creates the staging directories under stagingRoot and copies every manifest row from
 // sourceDirectory to the same relative path under stagingRoot, stepping the progress bar once
-// per row. Either directory may end in a backslash. A row whose copy fails, or whose paths do
+// per row. Either directory may end in a backslash. A row the medium lacks, or whose paths do
 // not fit a path buffer with the shell's second NUL, is passed over. 0, or kEFail when the
-// launcher itself was not copied: setup must not start a file it did not put there.
+// area may not be used: a staging directory that was there already has an owner we do not
+// trust (nothing is copied then), or a row the medium holds, or the launcher in any case, was
+// not copied. Setup must not start, nor let the installer load, a file it did not put there.
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory);
+
+// Whether setup may stage in `directory`, for which CreateDirectoryPath gave `creation`: one
+// it made itself (0), or any other whose owner it trusts (bootstrap/staging_owner.h). A
+// creation that failed says nothing about a directory that was there already.
+bool MayStageIn(const char* directory, int32_t creation);
 
 // True when every path CopyManifest builds under stagingRoot fits its buffer, so the whole
 // manifest can be staged there.

@@ -47,6 +47,7 @@ enum : Dword {
     kErrorDiskFull = 112,
     kErrorInsufficientBuffer = 122,
     kErrorDirNotEmpty = 145,
+    kErrorCallNotImplemented = 120,  // Windows 95/98's answer to the security functions
     kErrorAlreadyExists = 183,
     kErrorFilenameTooLong = 206,  // ERROR_FILENAME_EXCED_RANGE
 };
@@ -129,6 +130,25 @@ enum : unsigned {
     kBitsPixel = 12,
     kPlanes = 14,
 };
+
+// Security: who owns a file or directory, and who runs this process.
+enum : Dword {
+    kOwnerSecurityInformation = 0x1,  // OWNER_SECURITY_INFORMATION
+    kTokenQuery = 0x8,                // TOKEN_QUERY
+    kTokenUserClass = 1,              // TokenUser, for GetTokenInformation
+    kFsPersistentAcls = 0x8,          // GetVolumeInformationA: the volume keeps owners
+};
+
+// TOKEN_USER (SID_AND_ATTRIBUTES): the user's SID, which points into the same buffer.
+struct TokenUser {
+    void* sid;
+    Dword attributes;
+};
+
+// GetCurrentProcess(): a pseudo handle, never closed. A function, so no initialiser runs.
+inline Handle CurrentProcess() {
+    return reinterpret_cast<Handle>(~static_cast<UintPtr>(0));
+}
 
 // OSVERSIONINFOA.dwPlatformId.
 enum : Dword {
@@ -239,6 +259,19 @@ Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytes
                void* overlapped);
 Dword GetFileSize(Handle file, Dword* sizeHigh);
 Bool FlushFileBuffers(Handle file);
+Bool GetVolumeInformationA(const char* root, char* volumeName, Dword volumeNameSize,
+                           Dword* serialNumber, Dword* maximumComponentLength,
+                           Dword* fileSystemFlags, char* fileSystemName, Dword fileSystemNameSize);
+
+// ---- Security (Windows NT; Windows 95/98 fail each with kErrorCallNotImplemented)
+// `descriptor` receives a self-relative security descriptor; `needed` its size.
+Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword length,
+                      Dword* needed);
+// `owner` points into `descriptor`; it is null for a descriptor that names no owner.
+Bool GetSecurityDescriptorOwner(void* descriptor, void** owner, Bool* defaulted);
+Bool OpenProcessToken(Handle process, Dword access, Handle* token);
+Bool GetTokenInformation(Handle token, Dword infoClass, void* info, Dword length, Dword* needed);
+Bool EqualSid(const void* a, const void* b);
 
 // ---- Memory (process heap)
 void* HeapAlloc(size_t bytes);  // GetProcessHeap() + HeapAlloc; nullptr when it fails

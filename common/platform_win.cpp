@@ -288,6 +288,69 @@ Bool FlushFileBuffers(Handle file) {
 }
 #endif
 
+#ifdef SEAM_GetVolumeInformationA
+Bool GetVolumeInformationA(const char* root, char* volumeName, Dword volumeNameSize,
+                           Dword* serialNumber, Dword* maximumComponentLength,
+                           Dword* fileSystemFlags, char* fileSystemName, Dword fileSystemNameSize) {
+    DWORD serial = 0, longest = 0, flags = 0;
+    BOOL ok = ::GetVolumeInformationA(root, volumeName, volumeNameSize, &serial, &longest, &flags,
+                                      fileSystemName, fileSystemNameSize);
+    if (serialNumber != nullptr) {
+        *serialNumber = serial;
+    }
+    if (maximumComponentLength != nullptr) {
+        *maximumComponentLength = longest;
+    }
+    if (fileSystemFlags != nullptr) {
+        *fileSystemFlags = flags;
+    }
+    return ok;
+}
+#endif
+
+// ---- Security
+#ifdef SEAM_GetFileSecurityA
+Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword length,
+                      Dword* needed) {
+    DWORD size = 0;
+    BOOL ok = ::GetFileSecurityA(path, requested, descriptor, length, &size);
+    if (needed != nullptr) {
+        *needed = size;
+    }
+    return ok;
+}
+#endif
+
+#ifdef SEAM_GetSecurityDescriptorOwner
+Bool GetSecurityDescriptorOwner(void* descriptor, void** owner, Bool* defaulted) {
+    return ::GetSecurityDescriptorOwner(descriptor, owner, defaulted);
+}
+#endif
+
+#ifdef SEAM_OpenProcessToken
+Bool OpenProcessToken(Handle process, Dword access, Handle* token) {
+    return ::OpenProcessToken(process, access, token);
+}
+#endif
+
+#ifdef SEAM_GetTokenInformation
+Bool GetTokenInformation(Handle token, Dword infoClass, void* info, Dword length, Dword* needed) {
+    DWORD size = 0;
+    BOOL ok = ::GetTokenInformation(token, static_cast<TOKEN_INFORMATION_CLASS>(infoClass), info,
+                                    length, &size);
+    if (needed != nullptr) {
+        *needed = size;
+    }
+    return ok;
+}
+#endif
+
+#ifdef SEAM_EqualSid
+Bool EqualSid(const void* a, const void* b) {
+    return ::EqualSid(const_cast<void*>(a), const_cast<void*>(b));
+}
+#endif
+
 // ---- Memory (process heap)
 #ifdef SEAM_HeapAlloc
 void* HeapAlloc(size_t bytes) {

@@ -280,13 +280,18 @@ bool PathIsBelow(const std::string& path, const std::string& root) {
 const std::vector<SetupScenario>& SetupScenarios() {
     static const std::vector<SetupScenario> scenarios = {
         {"roomy C:, complete medium, empty staging, no WinInit.ini, NT", false, false, false,
-         WinInitState::kAbsent, true},
+         WinInitState::kAbsent, true, false, false},
         {"tight C: (D:), complete medium, staging left read-only, [Rename] WinInit.ini, 9x", true,
-         false, true, WinInitState::kWithRename, false},
-        {"roomy C:, medium missing files, staging left read-only, empty WinInit.ini, 9x", false,
-         true, true, WinInitState::kEmpty, false},
+         false, true, WinInitState::kWithRename, false, false, false},
+        {"roomy C:, medium missing files, staging left read-only, another user's Init, empty "
+         "WinInit.ini, 9x",
+         false, true, true, WinInitState::kEmpty, false, true, false},
         {"tight C: (D:), medium missing files, empty staging, WinInit.ini without [Rename], NT",
-         true, true, false, WinInitState::kWithoutRename, true},
+         true, true, false, WinInitState::kWithoutRename, true, false, false},
+        {"roomy C:, complete medium, another user's Init, no WinInit.ini, NT", false, false, false,
+         WinInitState::kAbsent, true, true, false},
+        {"roomy C:, complete medium, planted programs held open, no WinInit.ini, NT", false, false,
+         false, WinInitState::kAbsent, true, false, true},
     };
     return scenarios;
 }
@@ -320,6 +325,21 @@ const char* const kSetupStagingRoots[] = {"C:\\WINDOWS\\TEMP", "C:\\TEMP", "D:\\
 
 int StandInLauncher(os::Handle, const char*) {
     return 1;  // no platform call of its own: every fault of the sweep is setup's
+}
+
+int PlantedProgram(os::Handle, const char*) {
+    return 66;
+}
+
+const char kPlantedIn[] = "C:\\WINDOWS\\TEMP\\Init";
+
+// Where the run without a fault stages.
+std::string ExpectedSetupRoot(const SetupScenario& scenario) {
+    if (scenario.tightSystemDrive) {
+        return "D:\\TEMP";
+    }
+    bool refused = scenario.plantedPrograms || (scenario.foreignInit && scenario.windowsNt);
+    return refused ? "C:\\TEMP" : "C:\\WINDOWS\\TEMP";
 }
 
 std::string SetupMediumContent(const std::string& row) {
@@ -366,7 +386,64 @@ void PrepareSetup(const SetupScenario& scenario, ProgramMain setupMain) {
             }
         }
     }
+    if (scenario.foreignInit) {
+        MakeDirectories(kPlantedIn);
+        SetOwner(kPlantedIn, kOtherUserSid);
+    }
+    if (scenario.plantedPrograms) {
+        RegisterProgram("sweep planted program", PlantedProgram);
+        for (const char* name : {"_zorp.ex_", "_zorp.exe"}) {
+            std::string path = std::string(kPlantedIn) + "\\" + name;
+            PutFile(path, ProgramImage("sweep planted program"));
+            SetFileInUse(path, true);
+        }
+    }
     PutWinInit(scenario.winInit);
+}
+
+// The staging root of the launcher setup started: its command line is "<root>\Init\_zorp.ex_"
+// and the source Init directory. "" when there is none.
+std::string LaunchedRoot(const ProcessRecord& launcher) {
+    const std::string suffix = "\\Init\\_zorp.ex_\"";
+    size_t end = launcher.commandLine.find(suffix);
+    if (launcher.commandLine.empty() || launcher.commandLine[0] != '"' ||
+        end == std::string::npos) {
+        return "";
+    }
+    return launcher.commandLine.substr(1, end - 1);
+}
+
+// Everything the medium holds is at `root`, byte for byte, and with `normal` also with normal
+// attributes (a failed attribute change may leave a copy read-only, as the medium's file is).
+void CheckStagedWhole(const SetupScenario& scenario, const std::string& root, bool normal,
+                      std::vector<std::string>* violations) {
+    for (const char* row : kMediumRows) {
+        std::string content;
+        std::string path = root + "\\" + row;
+        if (!MissingFromMedium(scenario, row) &&
+            (!GetFile(path, &content) || content != SetupMediumContent(row) ||
+             (normal && Attributes(path) != os::kAttrNormal))) {
+            violations->push_back("not staged whole: " + path);
+        }
+    }
+}
+
+// On NT, no directory of the staging area setup handed off in is another user's, whatever
+// call failed on the way.
+void CheckOwners(const SetupScenario& scenario, const std::string& root,
+                 std::vector<std::string>* violations) {
+    if (!scenario.windowsNt) {
+        return;
+    }
+    std::vector<std::string> directories = {root};
+    for (const char* directory : kMediumDirectories) {
+        directories.push_back(root + "\\" + directory);
+    }
+    for (const std::string& directory : directories) {
+        if (Owner(directory) == kOtherUserSid) {
+            violations->push_back("staged in another user's " + directory);
+        }
+    }
 }
 
 void CheckSetupRun(const SetupScenario& scenario, const std::vector<Entry>& before,
@@ -416,23 +493,27 @@ void CheckSetupRun(const SetupScenario& scenario, const std::vector<Entry>& befo
             violations->push_back("launcher started as [" + children[0].commandLine + "] in [" +
                                   children[0].currentDirectory + "]");
         }
+        // Whatever failed: the program started is the medium's launcher, from a staging area
+        // that setup filled itself, so the installer it starts next is the medium's too.
+        if (children[0].started && children[0].program != "sweep stand-in launcher") {
+            violations->push_back("started the program " + children[0].program);
+        }
+        if (children[0].started) {
+            CheckStagedWhole(scenario, LaunchedRoot(children[0]), false, violations);
+            CheckOwners(scenario, LaunchedRoot(children[0]), violations);
+        }
     }
 
     // The run without a fault stages everything the medium has, byte for byte.
     if (!run.fired) {
-        std::string root = scenario.tightSystemDrive ? "D:\\TEMP" : "C:\\WINDOWS\\TEMP";
+        std::string root = ExpectedSetupRoot(scenario);
         if (run.exitCode != 1) {
             violations->push_back("exit code " + std::to_string(run.exitCode) + " without fault");
         }
-        for (const char* row : kMediumRows) {
-            std::string content;
-            std::string path = root + "\\" + row;
-            if (!MissingFromMedium(scenario, row) &&
-                (!GetFile(path, &content) || content != SetupMediumContent(row) ||
-                 Attributes(path) != os::kAttrNormal)) {
-                violations->push_back("not staged whole: " + path);
-            }
+        if (LaunchedRoot(children.empty() ? ProcessRecord() : children[0]) != root) {
+            violations->push_back("did not stage at " + root);
         }
+        CheckStagedWhole(scenario, root, true, violations);
         for (const char* directory : kMediumDirectories) {
             if (!DirectoryExists(root + "\\" + directory)) {
                 violations->push_back("no staging directory " + root + "\\" + directory);

@@ -80,6 +80,11 @@ struct SetupScenario {
     bool stagingLeftOver;     // an earlier run's read-only, hidden files in the staging roots
     WinInitState winInit;
     bool windowsNt;
+    // Another user's C:\WINDOWS\TEMP\Init; on NT setup must stage on the fallback instead.
+    bool foreignInit;
+    // Another user's programs at the places of _zorp.ex_ and _zorp.exe in C:\WINDOWS\TEMP,
+    // held open so that no copy replaces them: setup must stage on the fallback instead.
+    bool plantedPrograms;
 };
 
 struct LauncherScenario {
@@ -99,7 +104,9 @@ const std::vector<LauncherScenario>& LauncherScenarios();
 // The sweep of setup (with a stand-in launcher staged as _zorp.ex_) and of the launcher
 // (started as setup starts it, with a stand-in installer), checking after every run:
 // exit codes, what changed on disk, the medium, WinInit.ini and the pending deletions, the
-// mutex, waits, heap blocks and device contexts; and the complete result in the last run.
+// mutex, waits, heap blocks, device contexts and screen repaints; that setup hands off only
+// to a staging area it filled itself, so no program it did not put there is ever started;
+// and the complete result in the last run.
 SweepReport SweepSetup(const SetupScenario& scenario, ProgramMain setupMain, bool once);
 SweepReport SweepLauncher(const LauncherScenario& scenario, ProgramMain launcherMain, bool once);
 

@@ -19,6 +19,7 @@ static void AddTestProcess(Machine* machine) {
     Process host;
     host.id = kHostProcessId;
     host.currentDirectory = machine->currentDirectory;
+    host.user = kAdministratorsSid;  // whatever put the machine's files there
     machine->processes[kHostProcessId] = host;
     machine->cursor = kArrowCursor;
 }
@@ -29,6 +30,63 @@ Machine& M() {
         AddTestProcess(&machine);
     }
     return machine;
+}
+
+// ---- Security identifiers
+
+// Revision 1, the count of sub-authorities, the authority in 6 bytes (big-endian), then each
+// sub-authority in 4 bytes (little-endian).
+std::string SidBytes(const std::string& text) {
+    if (text.compare(0, 4, "S-1-") != 0) {
+        return "";
+    }
+    std::vector<uint64_t> numbers;
+    size_t at = 4;
+    while (at <= text.size()) {
+        size_t end = text.find('-', at);
+        end = end == std::string::npos ? text.size() : end;
+        if (end == at || end - at > 10 || text.find_first_not_of("0123456789", at) < end) {
+            return "";
+        }
+        numbers.push_back(std::stoull(text.substr(at, end - at)));
+        at = end + 1;
+    }
+    if (numbers.size() < 2 || numbers.size() > 16 || numbers[0] > 0xFFFFFFFFFFFFull) {
+        return "";
+    }
+    std::string bytes;
+    bytes += '\1';
+    bytes += static_cast<char>(numbers.size() - 1);
+    for (int shift = 40; shift >= 0; shift -= 8) {
+        bytes += static_cast<char>((numbers[0] >> shift) & 0xFF);
+    }
+    for (size_t i = 1; i < numbers.size(); ++i) {
+        if (numbers[i] > 0xFFFFFFFFull) {
+            return "";
+        }
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes += static_cast<char>((numbers[i] >> shift) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+std::string SidText(const unsigned char* bytes, size_t size) {
+    if (size < 8 || bytes[0] != 1 || bytes[1] > 15 || size < 8 + 4u * bytes[1]) {
+        return "";
+    }
+    uint64_t authority = 0;
+    for (int i = 2; i < 8; ++i) {
+        authority = (authority << 8) | bytes[i];
+    }
+    std::string text = "S-1-" + std::to_string(authority);
+    for (int i = 0; i < bytes[1]; ++i) {
+        const unsigned char* part = bytes + 8 + 4 * i;
+        uint32_t value =
+            part[0] | (part[1] << 8) | (part[2] << 16) | (static_cast<uint32_t>(part[3]) << 24);
+        text += "-" + std::to_string(value);
+    }
+    return text;
 }
 
 // ---- Text
@@ -312,6 +370,7 @@ Node* AddChild(Node* directory, const std::string& name, bool isDirectory) {
     node->attributes = isDirectory ? 0 : static_cast<os::Dword>(os::kAttrNormal);
     node->serial = M().nextSerial++;
     node->parent = directory;
+    node->owner = Current().user;
     Node* raw = node.get();
     directory->children[Upper(name)] = node;
     return raw;
@@ -553,9 +612,11 @@ void AddDrive(const std::string& root, unsigned type, uint64_t freeBytes) {
     drive->root = std::string(1, drive->letter) + ":\\";
     drive->type = type;
     drive->freeBytes = freeBytes;
+    drive->keepsOwners = type == os::kDriveFixed;
     drive->top = std::make_shared<Node>();
     drive->top->directory = true;
     drive->top->attributes = 0;
+    drive->top->owner = kAdministratorsSid;
     M().drives.push_back(std::move(drive));
 }
 
@@ -757,6 +818,29 @@ void SetFileInUse(const std::string& path, bool inUse) {
     }
 }
 
+void SetUser(const std::string& sid) {
+    M().user = sid;
+}
+
+bool SetOwner(const std::string& path, const std::string& sid) {
+    Node* node = Walk(path, false, false, nullptr);
+    if (node != nullptr) {
+        node->owner = sid;
+    }
+    return node != nullptr;
+}
+
+std::string Owner(const std::string& path) {
+    Node* node = Walk(path, false, false, nullptr);
+    return node == nullptr ? "" : node->owner;
+}
+
+void SetDriveKeepsOwners(const std::string& root, bool keepsOwners) {
+    if (Drive* drive = root.empty() ? nullptr : FindDrive(root[0])) {
+        drive->keepsOwners = keepsOwners;
+    }
+}
+
 void SetShortName(const std::string& path, const std::string& shortName) {
     if (Node* node = Walk(path, false, false, nullptr)) {
         node->forcedShortName = shortName;
@@ -880,9 +964,16 @@ uint32_t model::CreateProcessFor(int recordIndex, ProgramMain main, const std::s
     process.waitingToRun = true;
     process.main = main;
     process.commandLine = commandLine;
+    auto parent = m.processes.find(parentId);
+    process.user = parent != m.processes.end() ? parent->second.user : m.user;
     m.processes[process.id] = process;
     m.records[recordIndex].processId = process.id;
     m.records[recordIndex].started = true;
+    for (const auto& program : m.programs) {
+        if (program.second == main) {
+            m.records[recordIndex].program = program.first;
+        }
+    }
     return process.id;
 }
 

@@ -29,6 +29,7 @@ struct Node {
     std::string content;
     std::string forcedShortName;  // SetShortName; empty: derived
     bool inUse = false;           // open by a program outside the simulation
+    std::string owner;            // the owner's SID, "S-1-5-32-544" and so on
     uint64_t serial = 0;          // creation order, for the ~N of derived short names
     Node* parent = nullptr;
     std::map<std::string, std::shared_ptr<Node>> children;  // keyed by upper-case name
@@ -41,6 +42,7 @@ struct Drive {
     uint64_t freeBytes = 0;
     bool freeQueryFails = false;
     bool readOnly = false;
+    bool keepsOwners = false;  // NTFS: Windows NT keeps an owner for each file
     std::shared_ptr<Node> top;
 };
 
@@ -63,6 +65,7 @@ struct Process {
     uint32_t parentId = 0;
     std::string currentDirectory;  // as given, in full form
     os::Dword lastError = 0;
+    std::string user;  // the SID the process runs as; it owns what the process creates
     bool commonControls = false;
     bool alive = true;
     int recordIndex = -1;
@@ -73,7 +76,7 @@ struct Process {
     std::string commandLine;  // its own copy, as a real process has
 };
 
-enum class Kind { kMutex, kProcess, kThread, kFile };
+enum class Kind { kMutex, kProcess, kThread, kFile, kToken };
 
 struct HandleObject {
     Kind kind = Kind::kMutex;
@@ -133,6 +136,7 @@ struct Machine {
     std::string windowsDirectory;
     std::string systemDirectory;
     std::string currentDirectory;
+    std::string user = kInstallingUserSid;  // whom the programs the test starts run as
     os::Dword platform = os::kPlatformNt;
     bool versionQueryFails = false;
     int bitsPerPixel = 32;
@@ -185,6 +189,11 @@ struct Machine {
 };
 
 Machine& M();
+
+// Security identifiers: "S-1-5-32-544" as the bytes of a SID, and back; empty when the text or
+// the bytes are no SID.
+std::string SidBytes(const std::string& text);
+std::string SidText(const unsigned char* bytes, size_t size);
 
 // Text.
 unsigned char UpperChar(unsigned char c);  // CharUpperA in code page 1252

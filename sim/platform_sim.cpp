@@ -21,7 +21,6 @@ namespace {
 // Windows error numbers that common/platform.h does not name.
 enum : os::Dword {
     kErrorNotSameDevice = 17,
-    kErrorCallNotImplemented = 120,
     kErrorInvalidName = 123,
     kErrorBadExeFormat = 193,
     kErrorDirectory = 267,
@@ -31,7 +30,16 @@ enum : os::Dword {
     kErrorControlIdNotFound = 1421,
     kErrorResourceTypeNotFound = 1813,
     kErrorResourceNameNotFound = 1814,
+    kErrorInvalidSecurityDescriptor = 1338,
+    kErrorNoToken = 1008,
 };
+
+// FS_CASE_IS_PRESERVED: every file system here keeps the case of names.
+const os::Dword kFsCaseIsPreserved = 0x2;
+// A self-relative security descriptor: revision, padding, control, then the offsets of owner,
+// group, SACL and DACL; SE_SELF_RELATIVE in the control word.
+const size_t kDescriptorHeader = 20;
+const uint16_t kSelfRelative = 0x8000;
 
 const uintptr_t kDesktopWindow = 0x10010;
 const uintptr_t kCursorBase = 0x40000;
@@ -79,6 +87,12 @@ const Fallible kFallible[] = {
     {"CreateDialogParamA", kErrorResourceTypeNotFound},
     {"GetDlgItem", kErrorControlIdNotFound},
     {"MessageBoxA", os::kErrorNotEnoughMemory},
+    {"GetVolumeInformationA", os::kErrorNotReady},
+    {"GetFileSecurityA", os::kErrorAccessDenied},
+    {"GetSecurityDescriptorOwner", kErrorInvalidSecurityDescriptor},
+    {"OpenProcessToken", os::kErrorAccessDenied},
+    {"GetTokenInformation", os::kErrorAccessDenied},
+    {"EqualSid", os::kErrorInvalidParameter},
 };
 
 const Fallible* FindFallible(const char* op) {
@@ -365,7 +379,10 @@ Dword WaitForSingleObject(Handle object, Dword milliseconds) {
             return kWaitTimeout;
         case Kind::kFile:
             return kWaitObject0;
+        case Kind::kToken:
+            break;  // not a waitable object
     }
+    SetError(kErrorInvalidHandle);
     return kWaitFailed;
 }
 
@@ -1081,6 +1098,188 @@ Bool FlushFileBuffers(Handle file) {
         return 0;
     }
     return 1;
+}
+
+Bool GetVolumeInformationA(const char* root, char* volumeName, Dword volumeNameSize,
+                           Dword* serialNumber, Dword* maximumComponentLength,
+                           Dword* fileSystemFlags, char* fileSystemName, Dword fileSystemNameSize) {
+    if (Enter("GetVolumeInformationA", root)) {
+        return 0;
+    }
+    bool wellFormed = false;
+    Drive* drive = DriveOfRoot(root, &wellFormed);
+    if (drive == nullptr) {
+        SetError(wellFormed ? static_cast<Dword>(kErrorPathNotFound) : kErrorInvalidName);
+        return 0;
+    }
+    // Windows 95/98 know no owners, whatever the disk holds.
+    bool owners = drive->keepsOwners && M().platform == kPlatformNt;
+    std::string name = drive->type == kDriveCdrom ? "CDFS" : owners ? "NTFS" : "FAT";
+    if ((volumeName != nullptr && volumeNameSize < 1) ||
+        (fileSystemName != nullptr && fileSystemNameSize < name.size() + 1)) {
+        SetError(kErrorInsufficientBuffer);
+        return 0;
+    }
+    if (volumeName != nullptr) {
+        volumeName[0] = '\0';
+    }
+    if (fileSystemName != nullptr) {
+        memcpy(fileSystemName, name.c_str(), name.size() + 1);
+    }
+    if (serialNumber != nullptr) {
+        *serialNumber = 0x1234ABCDu + static_cast<Dword>(drive->letter);
+    }
+    if (maximumComponentLength != nullptr) {
+        *maximumComponentLength = 255;
+    }
+    if (fileSystemFlags != nullptr) {
+        *fileSystemFlags =
+            kFsCaseIsPreserved | (owners ? static_cast<Dword>(kFsPersistentAcls) : 0);
+    }
+    return 1;
+}
+
+// ---- Security
+
+// Windows 95/98 export the security functions, and each fails there.
+static bool SecurityImplemented() {
+    if (M().platform == kPlatformNt) {
+        return true;
+    }
+    SetError(kErrorCallNotImplemented);
+    return false;
+}
+
+Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword length,
+                      Dword* needed) {
+    if (Enter("GetFileSecurityA", path) || !SecurityImplemented()) {
+        return 0;
+    }
+    Path parsed;
+    Dword error = 0;
+    Found found = Resolve(path, &parsed, &error);
+    if (error == 0 && found.node == nullptr) {
+        error = found.missing;
+    }
+    if (error != 0) {
+        SetError(error);
+        return 0;
+    }
+    // A disk that keeps no owners answers with a descriptor that names none.
+    std::string owner;
+    if ((requested & kOwnerSecurityInformation) != 0 && found.drive->keepsOwners) {
+        owner = SidBytes(found.node->owner);
+    }
+    size_t size = kDescriptorHeader + owner.size();
+    if (needed != nullptr) {
+        *needed = static_cast<Dword>(size);
+    }
+    if (descriptor == nullptr || length < size) {
+        SetError(kErrorInsufficientBuffer);
+        return 0;
+    }
+    unsigned char* bytes = static_cast<unsigned char*>(descriptor);
+    memset(bytes, 0, kDescriptorHeader);
+    bytes[0] = 1;
+    bytes[2] = kSelfRelative & 0xFF;
+    bytes[3] = kSelfRelative >> 8;
+    if (!owner.empty()) {
+        bytes[4] = static_cast<unsigned char>(kDescriptorHeader);
+        memcpy(bytes + kDescriptorHeader, owner.data(), owner.size());
+    }
+    return 1;
+}
+
+Bool GetSecurityDescriptorOwner(void* descriptor, void** owner, Bool* defaulted) {
+    if (Enter("GetSecurityDescriptorOwner", nullptr) || !SecurityImplemented()) {
+        return 0;
+    }
+    unsigned char* bytes = static_cast<unsigned char*>(descriptor);
+    if (bytes == nullptr || owner == nullptr || defaulted == nullptr || bytes[0] != 1) {
+        SetError(kErrorInvalidSecurityDescriptor);
+        return 0;
+    }
+    uint32_t offset =
+        bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (static_cast<uint32_t>(bytes[7]) << 24);
+    *owner = offset == 0 ? nullptr : bytes + offset;
+    *defaulted = 0;
+    return 1;
+}
+
+Bool OpenProcessToken(Handle process, Dword access, Handle* token) {
+    (void)access;
+    if (Enter("OpenProcessToken", nullptr) || !SecurityImplemented()) {
+        return 0;
+    }
+    if (process != CurrentProcess() || token == nullptr) {
+        SetError(kErrorInvalidHandle);
+        return 0;
+    }
+    HandleObject object;
+    object.kind = Kind::kToken;
+    object.processId = Current().id;
+    object.targetProcess = Current().id;
+    *token = NewHandle(object);
+    return 1;
+}
+
+Bool GetTokenInformation(Handle token, Dword infoClass, void* info, Dword length, Dword* needed) {
+    if (Enter("GetTokenInformation", nullptr) || !SecurityImplemented()) {
+        return 0;
+    }
+    HandleObject* handle = FindHandle(token);
+    if (handle == nullptr || handle->kind != Kind::kToken) {
+        SetError(kErrorInvalidHandle);
+        return 0;
+    }
+    if (infoClass != kTokenUserClass) {
+        SetError(kErrorInvalidParameter);
+        return 0;
+    }
+    std::string sid = SidBytes(M().processes[handle->targetProcess].user);
+    if (sid.empty()) {
+        SetError(kErrorNoToken);
+        return 0;
+    }
+    size_t size = sizeof(TokenUser) + sid.size();
+    if (needed != nullptr) {
+        *needed = static_cast<Dword>(size);
+    }
+    if (info == nullptr || length < size) {
+        SetError(kErrorInsufficientBuffer);
+        return 0;
+    }
+    // The record, then the SID it points to, in the caller's buffer.
+    unsigned char* bytes = static_cast<unsigned char*>(info);
+    memcpy(bytes + sizeof(TokenUser), sid.data(), sid.size());
+    TokenUser user;
+    user.sid = bytes + sizeof(TokenUser);
+    user.attributes = 0;
+    memcpy(bytes, &user, sizeof user);
+    return 1;
+}
+
+// A SID is as long as its count of sub-authorities says.
+static std::string SidAt(const void* sid) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(sid);
+    if (bytes == nullptr || bytes[0] != 1 || bytes[1] > 15) {
+        return "";
+    }
+    return SidText(bytes, 8 + 4u * bytes[1]);
+}
+
+Bool EqualSid(const void* a, const void* b) {
+    if (Enter("EqualSid", nullptr) || !SecurityImplemented()) {
+        return 0;
+    }
+    std::string first = SidAt(a);
+    std::string second = SidAt(b);
+    if (first.empty() || second.empty()) {
+        SetError(kErrorInvalidParameter);
+        return 0;
+    }
+    SetError(kErrorSuccess);
+    return first == second ? 1 : 0;
 }
 
 // ---- Memory

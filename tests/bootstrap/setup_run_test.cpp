@@ -287,6 +287,60 @@ TEST(SetupRun, ALauncherThatCouldNotBeCopiedIsNeverStarted) {
     }
 }
 
+// On Windows NT every user may make directories in TEMP. One that setup did not make itself is
+// used only when its owner is trusted; one that another user owns, or whose owner cannot be
+// read, sends the run to the fallback. Windows 95/98 and volumes without owners have nothing
+// to check.
+TEST(SetupRun, StagingDirectoriesOfOtherUsersAreNeverUsed) {
+    struct Case {
+        const char* comment;
+        const char* directory;  // made before setup runs, with this owner
+        const char* owner;
+        bool windowsNt;
+        bool volumeKeepsOwners;
+        const char* failingCall;  // "" for none
+        const char* launchedFrom;
+    } cases[] = {
+        {"Init of another user", "C:\\WINDOWS\\TEMP\\Init", sim::kOtherUserSid, true, true, "",
+         "C:\\TEMP"},
+        {"TEMP itself of another user", "C:\\WINDOWS\\TEMP", sim::kOtherUserSid, true, true, "",
+         "C:\\TEMP"},
+        {"English of another user", "C:\\WINDOWS\\TEMP\\English", sim::kOtherUserSid, true, true,
+         "", "C:\\TEMP"},
+        {"an owner that cannot be read", "C:\\WINDOWS\\TEMP\\Init", sim::kAdministratorsSid, true,
+         true, "GetFileSecurityA", "C:\\TEMP"},
+        {"Init of Administrators", "C:\\WINDOWS\\TEMP\\Init", sim::kAdministratorsSid, true, true,
+         "", "C:\\WINDOWS\\TEMP"},
+        {"Init of SYSTEM", "C:\\WINDOWS\\TEMP\\Init", sim::kSystemSid, true, true, "",
+         "C:\\WINDOWS\\TEMP"},
+        {"Init of TrustedInstaller", "C:\\WINDOWS\\TEMP\\Init", sim::kTrustedInstallerSid, true,
+         true, "", "C:\\WINDOWS\\TEMP"},
+        {"Init of the user running setup", "C:\\WINDOWS\\TEMP\\Init", sim::kInstallingUserSid, true,
+         true, "", "C:\\WINDOWS\\TEMP"},
+        {"Windows 98: no owners", "C:\\WINDOWS\\TEMP\\Init", sim::kOtherUserSid, false, true, "",
+         "C:\\WINDOWS\\TEMP"},
+        {"a volume without owners", "C:\\WINDOWS\\TEMP\\Init", sim::kOtherUserSid, true, false, "",
+         "C:\\WINDOWS\\TEMP"},
+    };
+    for (const Case& c : cases) {
+        PrepareTypical();
+        sim::SetPlatform(c.windowsNt ? os::kPlatformNt : os::kPlatformWindows);
+        sim::SetDriveKeepsOwners("C:\\", c.volumeKeepsOwners);
+        ASSERT_TRUE(sim::MakeDirectories(c.directory));
+        ASSERT_TRUE(sim::SetOwner(c.directory, c.owner));
+        if (c.failingCall[0] != '\0') {
+            sim::FaultRule rule;
+            rule.op = c.failingCall;
+            rule.once = false;
+            sim::AddFault(rule);
+        }
+        EXPECT_EQ(RunSetup(), 1) << c.comment;
+        EXPECT_EQ(LaunchedFrom(), c.launchedFrom) << c.comment;
+        EXPECT_EQ(sim::Progress().stepCount, 21)
+            << c.comment << ": nothing copied to a refused root";
+    }
+}
+
 TEST(SetupRun, NoFixedDriveWithRoomEndsInCopyErrorOnReadOnlyMedia) {
     PrepareTypical(0);  // C: full: no best fixed drive, so "\TEMP" on the CD
     ExpectCopyError();

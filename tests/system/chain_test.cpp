@@ -146,4 +146,29 @@ TEST(Chain, FromTheCdToAnEmptyStagingAreaAndARestart) {
     }
 }
 
+// Another user's program at the installer's place in the shared TEMP, held open so that our
+// copy cannot replace it: setup stages on the fallback instead, and the installer that runs
+// is the one from the CD.
+TEST(Chain, APlantedInstallerNeverRuns) {
+    PrepareMachine(true, false);
+    static int plantedRuns;
+    plantedRuns = 0;
+    sim::RegisterProgram("planted", [](os::Handle, const char*) { return ++plantedRuns; });
+    const std::string planted = std::string(kStaging) + "\\Init\\_zorp.exe";
+    ASSERT_TRUE(sim::PutFile(planted, sim::ProgramImage("planted")));
+    ASSERT_TRUE(sim::SetOwner(std::string(kStaging) + "\\Init", sim::kAdministratorsSid));
+    sim::SetFileInUse(planted, true);
+
+    EXPECT_EQ(sim::RunProgram("E:\\setup.exe", "E:\\"), 1);
+    sim::RunStartedPrograms();
+
+    EXPECT_EQ(plantedRuns, 0);
+    const std::vector<sim::ProcessRecord>& processes = sim::Processes();
+    ASSERT_EQ(processes.size(), 3u);
+    EXPECT_EQ(processes[1].commandLine, "\"C:\\TEMP\\Init\\_zorp.ex_\" E:\\Init");
+    EXPECT_EQ(processes[2].program, "installer");
+    EXPECT_EQ(processes[2].commandLine, "\"C:\\TEMP\\Init\\_zorp.exe\" E:\\Init");
+    EXPECT_EQ(gInstaller.runs, 1);
+}
+
 }  // namespace
