@@ -155,7 +155,8 @@ make_prefix() {
     export WINEPREFIX=$WORK/prefix WORK
     mkdir -p "$WINEPREFIX/drive_c/tools"
     local tool
-    for tool in runner.exe winhelper.exe mutexholder.exe recorder.exe standin_installer.exe; do
+    for tool in runner.exe winhelper.exe mutexholder.exe fileholder.exe recorder.exe \
+        standin_installer.exe; do
         cp "$(program_path $tool)" "$WINEPREFIX/drive_c/tools/" || exit 1
     done
     trap wine_cleanup EXIT
@@ -576,6 +577,30 @@ release_mutex() {
     touch "$WINEPREFIX/drive_c/tools/release"
     [ -n "${MUTEX_HOLDER_PID:-}" ] && wait "$MUTEX_HOLDER_PID" 2>/dev/null
     MUTEX_HOLDER_PID=
+    return 0
+}
+
+# hold_file 'WINPATH': fileholder keeps the file open for reading (sharing only reading) in the
+# background, until release_file. Returns once it is open (nonzero if not within 10 s).
+hold_file() {
+    local tools=$WINEPREFIX/drive_c/tools i
+    rm -f "$tools/file-ready" "$tools/file-release"
+    wine_run 'C:\tools\fileholder.exe' "$1" -t 300 -s 'C:\tools\file-release' \
+        -r 'C:\tools\file-ready' >"$WORK/fileholder.out" 2>&1 &
+    FILE_HOLDER_PID=$!
+    for i in $(seq 100); do
+        [ -e "$tools/file-ready" ] && return 0
+        sleep 0.1
+    done
+    log "fileholder did not open $1: $(cat "$WORK/fileholder.out")"
+    return 1
+}
+
+# release_file: closes the hold_file holder's file and waits for it to end.
+release_file() {
+    touch "$WINEPREFIX/drive_c/tools/file-release"
+    [ -n "${FILE_HOLDER_PID:-}" ] && wait "$FILE_HOLDER_PID" 2>/dev/null
+    FILE_HOLDER_PID=
     return 0
 }
 
