@@ -48,7 +48,7 @@ static bool MissingFromMedium(const char* source) {
 }
 
 bool MayStageIn(const char* directory, int32_t creation) {
-    return creation == 0 || StagingDirectoryOwnerTrusted(directory);
+    return creation == 0 || StagingOwnerTrusted(directory);
 }
 
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
@@ -86,8 +86,9 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
             os::SetFileAttributesA(destination, os::kAttrNormal);
             // In a TEMP directory that others can write to, a file left where our copy
             // failed may be anyone's, and the installer runs it, or loads it as a library
-            // from its own directory. A row the medium lacks is passed over.
-            staged = staged && (copied || !required);
+            // from its own directory. So may a file we overwrote, while another user owns it
+            // and may write it again. A row the medium lacks is passed over.
+            staged = staged && (copied ? StagingOwnerTrusted(destination) : !required);
         } else if (i == kLauncherRow) {
             staged = false;
         }

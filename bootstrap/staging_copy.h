@@ -13,8 +13,9 @@
 // per row. Either directory may end in a backslash. A row the medium lacks, or whose paths do
 // not fit a path buffer with the shell's second NUL, is passed over. 0, or kEFail when the
 // area may not be used: a staging directory that was there already has an owner we do not
-// trust (nothing is copied then), or a row the medium holds, or the launcher in any case, was
-// not copied. Setup must not start, nor let the installer load, a file it did not put there.
+// trust (nothing is copied then), a row the medium holds, or the launcher in any case, was not
+// copied, or a copy overwrote a file of an owner we do not trust. Setup must not start, nor let
+// the installer load, a file it did not put there.
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory);
 
 // Whether setup may stage in `directory`, for which CreateDirectoryPath gave `creation`: one

@@ -22,11 +22,11 @@ const unsigned char* const kTrustedOwners[] = {kSystemSid, kAdministratorsSid,
 // TOKEN_USER its record and the SID.
 constexpr unsigned kSecurityBufferSize = 256;
 
-// Whether the volume of `directory` keeps owners (NTFS does; FAT and CD file systems do not).
-// When that cannot be told, the owner is looked at all the same.
-bool VolumeKeepsOwners(const char* directory) {
-    char root[4] = {directory[0], ':', '\\', '\0'};
-    bool hasDrive = directory[0] != '\0' && directory[1] == ':';
+// Whether the volume of `path` keeps owners (NTFS does; FAT and CD file systems do not). When
+// that cannot be told, the owner is looked at all the same.
+bool VolumeKeepsOwners(const char* path) {
+    char root[4] = {path[0], ':', '\\', '\0'};
+    bool hasDrive = path[0] != '\0' && path[1] == ':';
     os::Dword flags = 0;
     // Without a drive letter ("\TEMP"), the current directory's drive.
     if (!os::GetVolumeInformationA(hasDrive ? root : nullptr, nullptr, 0, nullptr, nullptr, &flags,
@@ -56,14 +56,14 @@ bool IsRunningUser(const void* owner) {
 
 }  // namespace
 
-bool StagingDirectoryOwnerTrusted(const char* directory) {
-    if (!VolumeKeepsOwners(directory)) {
+bool StagingOwnerTrusted(const char* path) {
+    if (!VolumeKeepsOwners(path)) {
         return true;
     }
     alignas(8) unsigned char descriptor[kSecurityBufferSize];
     os::Dword needed = 0;
-    if (!os::GetFileSecurityA(directory, os::kOwnerSecurityInformation, descriptor,
-                              sizeof descriptor, &needed)) {
+    if (!os::GetFileSecurityA(path, os::kOwnerSecurityInformation, descriptor, sizeof descriptor,
+                              &needed)) {
         // Windows 95/98 keep no owners at all. Where nothing is, what the copy makes there is
         // ours. Any other failure hides the owner.
         os::Dword error = os::GetLastError();

@@ -1,11 +1,12 @@
-// Who may own a staging directory. What setup stages runs with the rights of the person
+// Who may own the staging area. What setup stages runs with the rights of the person
 // installing, often an administrator, while the TEMP directories it stages in are open to
-// every local user on Windows NT: a directory that another user made there could hold that
-// user's files in the place of ours.
+// every local user on Windows NT: a directory or file that another user made there could
+// hold, or later become, that user's program in the place of ours.
 #pragma once
 
-// True when `directory` may hold the staging area: its owner is the user running setup, the
-// Administrators group, SYSTEM or TrustedInstaller, or there is no owner to ask about (no such
-// directory, Windows 95/98, or a volume that keeps none, such as FAT on NT). False for any
-// other owner, and for an owner that cannot be read where the volume keeps owners.
-bool StagingDirectoryOwnerTrusted(const char* directory);
+// True when `path`, a staging directory or a staged file, may be used: its owner is the user
+// running setup, the Administrators group, SYSTEM or TrustedInstaller, or there is no owner to
+// ask about (nothing at `path`, Windows 95/98, or a volume that keeps none, such as FAT on NT).
+// False for any other owner, and for an owner that cannot be read where the volume keeps
+// owners. A file that a copy overwrote keeps its owner, and with it the owner's right to write.
+bool StagingOwnerTrusted(const char* path);

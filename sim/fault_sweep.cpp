@@ -395,6 +395,7 @@ void PrepareSetup(const SetupScenario& scenario, ProgramMain setupMain) {
         for (const char* name : {"_zorp.ex_", "_zorp.exe"}) {
             std::string path = std::string(kPlantedIn) + "\\" + name;
             PutFile(path, ProgramImage("sweep planted program"));
+            SetOwner(path, kOtherUserSid);
             SetFileInUse(path, true);
         }
     }
@@ -428,20 +429,23 @@ void CheckStagedWhole(const SetupScenario& scenario, const std::string& root, bo
     }
 }
 
-// On NT, no directory of the staging area setup handed off in is another user's, whatever
-// call failed on the way.
+// On NT, nothing in the staging area setup handed off in is another user's, whatever call
+// failed on the way.
 void CheckOwners(const SetupScenario& scenario, const std::string& root,
                  std::vector<std::string>* violations) {
     if (!scenario.windowsNt) {
         return;
     }
-    std::vector<std::string> directories = {root};
+    std::vector<std::string> paths = {root};
     for (const char* directory : kMediumDirectories) {
-        directories.push_back(root + "\\" + directory);
+        paths.push_back(root + "\\" + directory);
     }
-    for (const std::string& directory : directories) {
-        if (Owner(directory) == kOtherUserSid) {
-            violations->push_back("staged in another user's " + directory);
+    for (const char* row : kMediumRows) {
+        paths.push_back(root + "\\" + row);
+    }
+    for (const std::string& path : paths) {
+        if (Owner(path) == kOtherUserSid) {
+            violations->push_back("staged in another user's " + path);
         }
     }
 }

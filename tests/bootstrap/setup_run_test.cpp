@@ -287,57 +287,62 @@ TEST(SetupRun, ALauncherThatCouldNotBeCopiedIsNeverStarted) {
     }
 }
 
-// On Windows NT every user may make directories in TEMP. One that setup did not make itself is
-// used only when its owner is trusted; one that another user owns, or whose owner cannot be
-// read, sends the run to the fallback. Windows 95/98 and volumes without owners have nothing
-// to check.
-TEST(SetupRun, StagingDirectoriesOfOtherUsersAreNeverUsed) {
+// On Windows NT every user may make directories and files in TEMP. A staging directory that
+// setup did not make itself is used only when its owner is trusted, and so is a staged file
+// that was there before the copy (it keeps its owner); another user's, or one whose owner
+// cannot be read, sends the run to the fallback. Windows 95/98 and volumes without owners have
+// nothing to check.
+TEST(SetupRun, StagingPlacesOfOtherUsersAreNeverUsed) {
+    const char kInit[] = "C:\\WINDOWS\\TEMP\\Init";
+    const char kLibrary[] = "C:\\WINDOWS\\TEMP\\Init\\Lexor2.dll";  // made as a file
     struct Case {
         const char* comment;
-        const char* directory;  // made before setup runs, with this owner
+        const char* path;  // made before setup runs, with this owner
         const char* owner;
         bool windowsNt;
         bool volumeKeepsOwners;
-        const char* failingCall;  // "" for none
+        bool ownerUnreadable;
         const char* launchedFrom;
+        int steps;  // 21 when nothing was copied to a refused root
     } cases[] = {
-        {"Init of another user", "C:\\WINDOWS\\TEMP\\Init", sim::kOtherUserSid, true, true, "",
-         "C:\\TEMP"},
-        {"TEMP itself of another user", "C:\\WINDOWS\\TEMP", sim::kOtherUserSid, true, true, "",
-         "C:\\TEMP"},
+        {"Init of another user", kInit, sim::kOtherUserSid, true, true, false, "C:\\TEMP", 21},
+        {"TEMP itself of another user", "C:\\WINDOWS\\TEMP", sim::kOtherUserSid, true, true, false,
+         "C:\\TEMP", 21},
         {"English of another user", "C:\\WINDOWS\\TEMP\\English", sim::kOtherUserSid, true, true,
-         "", "C:\\TEMP"},
-        {"an owner that cannot be read", "C:\\WINDOWS\\TEMP\\Init", sim::kAdministratorsSid, true,
-         true, "GetFileSecurityA", "C:\\TEMP"},
-        {"Init of Administrators", "C:\\WINDOWS\\TEMP\\Init", sim::kAdministratorsSid, true, true,
-         "", "C:\\WINDOWS\\TEMP"},
-        {"Init of SYSTEM", "C:\\WINDOWS\\TEMP\\Init", sim::kSystemSid, true, true, "",
-         "C:\\WINDOWS\\TEMP"},
-        {"Init of TrustedInstaller", "C:\\WINDOWS\\TEMP\\Init", sim::kTrustedInstallerSid, true,
-         true, "", "C:\\WINDOWS\\TEMP"},
-        {"Init of the user running setup", "C:\\WINDOWS\\TEMP\\Init", sim::kInstallingUserSid, true,
-         true, "", "C:\\WINDOWS\\TEMP"},
-        {"Windows 98: no owners", "C:\\WINDOWS\\TEMP\\Init", sim::kOtherUserSid, false, true, "",
-         "C:\\WINDOWS\\TEMP"},
-        {"a volume without owners", "C:\\WINDOWS\\TEMP\\Init", sim::kOtherUserSid, true, false, "",
-         "C:\\WINDOWS\\TEMP"},
+         false, "C:\\TEMP", 21},
+        {"a file of another user, overwritten", kLibrary, sim::kOtherUserSid, true, true, false,
+         "C:\\TEMP", 42},
+        {"an owner that cannot be read", kInit, sim::kAdministratorsSid, true, true, true,
+         "C:\\TEMP", 21},
+        {"Init of Administrators", kInit, sim::kAdministratorsSid, true, true, false,
+         "C:\\WINDOWS\\TEMP", 21},
+        {"Init of SYSTEM", kInit, sim::kSystemSid, true, true, false, "C:\\WINDOWS\\TEMP", 21},
+        {"Init of TrustedInstaller", kInit, sim::kTrustedInstallerSid, true, true, false,
+         "C:\\WINDOWS\\TEMP", 21},
+        {"a file of the user running setup", kLibrary, sim::kInstallingUserSid, true, true, false,
+         "C:\\WINDOWS\\TEMP", 21},
+        {"Windows 98: no owners", kInit, sim::kOtherUserSid, false, true, false,
+         "C:\\WINDOWS\\TEMP", 21},
+        {"a volume without owners", kInit, sim::kOtherUserSid, true, false, false,
+         "C:\\WINDOWS\\TEMP", 21},
     };
     for (const Case& c : cases) {
         PrepareTypical();
         sim::SetPlatform(c.windowsNt ? os::kPlatformNt : os::kPlatformWindows);
         sim::SetDriveKeepsOwners("C:\\", c.volumeKeepsOwners);
-        ASSERT_TRUE(sim::MakeDirectories(c.directory));
-        ASSERT_TRUE(sim::SetOwner(c.directory, c.owner));
-        if (c.failingCall[0] != '\0') {
+        ASSERT_TRUE(c.path == kLibrary ? sim::PutFile(c.path, "another library")
+                                       : sim::MakeDirectories(c.path));
+        ASSERT_TRUE(sim::SetOwner(c.path, c.owner));
+        if (c.ownerUnreadable) {
             sim::FaultRule rule;
-            rule.op = c.failingCall;
+            rule.op = "GetFileSecurityA";
+            rule.path = c.path;
             rule.once = false;
             sim::AddFault(rule);
         }
         EXPECT_EQ(RunSetup(), 1) << c.comment;
         EXPECT_EQ(LaunchedFrom(), c.launchedFrom) << c.comment;
-        EXPECT_EQ(sim::Progress().stepCount, 21)
-            << c.comment << ": nothing copied to a refused root";
+        EXPECT_EQ(sim::Progress().stepCount, c.steps) << c.comment;
     }
 }
 
