@@ -39,7 +39,6 @@ set -u
 WINE_TEST_NAME=$(basename "${0%.sh}")
 WINE_TEST_ROOT=${WINE_TEST_ROOT:-/tmp/wine-tests}
 WINE_TEMPLATE=$WINE_TEST_ROOT/template
-WINE_FAILURES=0
 WINE_RUN_COUNT=0
 XVFB_PID=
 BOX_COLLECTOR_PID=
@@ -47,7 +46,7 @@ export WINEDEBUG=-all
 # No menu entries or file associations on the host; no Mono or Gecko installer prompts.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
 
-log() { printf '[%s] %s\n' "$WINE_TEST_NAME" "$*"; }
+source "$(dirname "${BASH_SOURCE[0]}")/../expect.sh"
 
 # ---- Which Wine and which build ---------------------------------------------------------
 
@@ -180,11 +179,7 @@ set_personality() {
 
 # ---- Media and drives ----------------------------------------------------------------------
 
-# The manifest's files below the medium root, in the spelling the bootstrap uses.
-MEDIUM_FILES="Init/Cfgmgr32.dll Init/Arrows.dll Init/media.inf Init/Lexor2.dll Init/Lexor2r.dll
-Init/Journal.ini Init/Msvcirt.dll Init/Msvcrt.dll Init/Wizard.pnl Init/Setupapi.dll
-Init/_zorp.exe Init/_zorp.ex_ Init/Seedbank Init/Clock Init/Panelkit2.dll Init/Ft0042k_.ttf
-Init/Remover.exe Config/Qcore.cfg Extra/dplay50a.exe Extra/dx6core.exe Extra/dx6eng.exe"
+source "$(dirname "${BASH_SOURCE[0]}")/../medium_files.sh"
 
 # make_medium DIR [--launcher real|recorder] [--installer recorder|standin|none] [--no-setup]
 # Lays out a medium: setup.exe at the root and the 21 manifest files. Programs that Wine
@@ -335,7 +330,7 @@ end_session() {
 wine_cleanup() {
     local status=$?
     [ -n "${WINEPREFIX:-}" ] && end_session
-    [ "$WINE_FAILURES" -gt 0 ] && status=1
+    [ "$EXPECT_FAILURES" -gt 0 ] && status=1
     if [ -n "${WORK:-}" ] && [ -d "$WORK" ] && [ "${WINE_TEST_KEEP:-0}" != 1 ]; then
         if [ "$status" != 0 ]; then
             rm -rf "$WINE_TEST_ROOT/failed-$WINE_TEST_NAME"
@@ -432,39 +427,6 @@ wininit_ini() {
 # WinInit.ini [Rename] lines and PendingFileRenameOperations.
 wine_restart() {
     wine_run wineboot -r >/dev/null 2>&1
-}
-
-# ---- Checks --------------------------------------------------------------------------------
-
-# expect_eq WHAT EXPECTED ACTUAL
-expect_eq() {
-    if [ "$2" = "$3" ]; then
-        log "ok: $1"
-    else
-        log "FAIL: $1: expected '$2', got '$3'"
-        WINE_FAILURES=$((WINE_FAILURES + 1))
-    fi
-}
-
-# expect_match WHAT PATTERN TEXT (a grep -E pattern that must match a line of TEXT)
-expect_match() {
-    if printf '%s\n' "$3" | grep -qE -- "$2"; then
-        log "ok: $1"
-    else
-        log "FAIL: $1: no line matches '$2' in:"
-        printf '%s\n' "$3" | sed 's/^/    /'
-        WINE_FAILURES=$((WINE_FAILURES + 1))
-    fi
-}
-
-# Ends the test: exit 0 when every expectation held, 1 otherwise (the EXIT trap cleans up).
-finish() {
-    if [ "$WINE_FAILURES" -gt 0 ]; then
-        log "$WINE_FAILURES expectation(s) failed"
-        exit 1
-    fi
-    log "passed"
-    exit 0
 }
 
 wine_select

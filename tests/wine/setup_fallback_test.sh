@@ -55,7 +55,7 @@ fill_to() {
     free=$((free))
     if [ "$free" -lt "$2" ]; then
         log "only $free bytes free on $1, wanted $2"
-        WINE_FAILURES=$((WINE_FAILURES + 1))
+        EXPECT_FAILURES=$((EXPECT_FAILURES + 1))
         return 1
     fi
     head -c $((free - $2)) /dev/zero >"$1/filler"
