@@ -26,4 +26,8 @@
 # (the Wine tests use the x86_64 build where the host cannot run 32-bit programs).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-exec python3 "$ROOT/medium/make_medium.py" "$@"
+# Debian's own python3 (scripts/install-deps.sh installs it), not a version manager's shim on
+# PATH, which can take longer to start than a small image takes to write.
+PYTHON=/usr/bin/python3
+[ -x "$PYTHON" ] || PYTHON=python3
+exec "$PYTHON" "$ROOT/medium/make_medium.py" "$@"
