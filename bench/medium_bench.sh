@@ -4,8 +4,9 @@
 # xorriso, the read-back of every file and the SHA-256), against plain xorriso writing the same
 # tree (the payload with setup.exe, Init\_zorp.ex_ and AUTORUN.INF laid out in a folder) with
 # the same image options. Runs alternate, after one untimed warm-up of each; both write their
-# image anew into the same folder. No Wine runs; the test bed only makes the payload.
-# Goal: the builder takes at most 1.3 times plain xorriso.
+# image anew into the same folder: first a tmpfs, where the work alone shows, then the disk,
+# as a publisher writes an image. No Wine runs; the test bed only makes the payload.
+# Goal: on the disk, the builder takes at most 1.3 times plain xorriso.
 #
 #   bench/medium_bench.sh          (BENCH_ROOT, BENCH_RUNS (default 9 here): see bench_lib.sh)
 set -uo pipefail

@@ -1,5 +1,6 @@
 """What the medium builder tells the publisher: a short report on standard output as the work
 goes on, and errors on standard error, each on a line of its own."""
+import os
 import sys
 
 PROGRAM = "make-medium"
@@ -34,15 +35,23 @@ class Report:
         self.err = err
         self.warnings = 0
 
+    def _print(self, text, stream):
+        try:
+            print(text, file=stream, flush=True)
+        except BrokenPipeError:
+            # Whoever reads the report stopped reading (`| head`): the image is still made,
+            # and nothing more is printed there.
+            os.dup2(os.open(os.devnull, os.O_WRONLY), stream.fileno())
+
     def title(self, text):
-        print(f"{PROGRAM}: {text}", file=self.out, flush=True)
+        self._print(f"{PROGRAM}: {text}", self.out)
 
     def line(self, label, text):
-        print(f"  {label + ':':<16} {text}", file=self.out, flush=True)
+        self._print(f"  {label + ':':<16} {text}", self.out)
 
     def warn(self, text):
         self.warnings += 1
         self.line("warning", text)
 
     def error(self, text):
-        print(f"{PROGRAM}: {text}", file=self.err, flush=True)
+        self._print(f"{PROGRAM}: {text}", self.err)
