@@ -5,6 +5,7 @@ import fcntl
 import os
 import struct
 import subprocess
+import time
 from dataclasses import dataclass
 
 from report import MediumError
@@ -14,9 +15,11 @@ TOOLS = os.path.join(ROOT, "build", "medium")
 LOG = os.path.join(TOOLS, "build.log")
 PRINTER = os.path.join(TOOLS, "manifest-rows")
 PRINTER_SOURCES = ["medium/manifest_rows.cpp", "bootstrap/manifest.cpp", "bootstrap/manifest.h"]
-# What the two programs are built from. When both are newer than all of it, CMake would find
-# nothing to do, and asking it takes longer than writing a small image.
+# What the two programs are built from. When nothing of it is newer than both programs, or than
+# the last time CMake found them up to date (the stamp), CMake would find nothing to do, and
+# asking it takes longer than writing a small image.
 PROGRAM_SOURCES = ["CMakeLists.txt", "cmake", "common", "bootstrap", "launcher"]
+STAMP = os.path.join(TOOLS, "win32-checked.stamp")
 MACHINES = {0x14C: "i686", 0x8664: "x86_64"}
 
 
@@ -88,14 +91,18 @@ def programs():
     else:
         def build():
             before = (_mtime(setup), _mtime(launcher))
-            if None not in before and min(before) >= _newest_source():
+            if None not in before and max(min(before), _mtime(STAMP) or 0) >= _newest_source():
                 return "up to date"
+            started = time.time_ns()
             if os.path.exists(os.path.join(folder, "CMakeCache.txt")):
                 _run_logged(["cmake", "--build", folder, "--target", "setup", "launcher"],
                             "building the deliverables")
             else:
                 _run_logged(["bash", os.path.join(ROOT, "scripts", "build.sh"), "win32"],
                             "building the deliverables")
+            # As of the build's start: a source changed while it ran is newer than the stamp.
+            open(STAMP, "w").close()
+            os.utime(STAMP, ns=(started, started))
             return "up to date" if before == (_mtime(setup), _mtime(launcher)) else "built now"
         state = _locked(build)
     for path in (setup, launcher):
