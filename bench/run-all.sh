@@ -1,8 +1,9 @@
 #!/bin/bash
 # Every benchmark, one after another: the sizes of the i686 deliverables, then the Wine
 # benchmarks (staging, WinInit.ini entry, whole chain), which run the x86_64 build of the same
-# sources under wine64. Builds build/win32 and build/win64 first (BENCH_NO_BUILD=1 skips that,
-# WINE_BUILD_DIR picks another x86_64 build). Ends with 1 when any figure misses its goal.
+# sources under wine64, and last the medium builder against plain xorriso. Builds build/win32
+# and build/win64 first (BENCH_NO_BUILD=1 skips that, WINE_BUILD_DIR picks another x86_64
+# build). Ends with 1 when any figure misses its goal.
 #
 #   bench/run-all.sh
 set -uo pipefail
@@ -13,7 +14,7 @@ fi
 status=0
 echo "== Sizes of the i686 deliverables"
 sh "$ROOT/bench/sizes.sh" "$ROOT/build/win32" | sed 's/^/   /' || status=1
-for bench in staging_bench.sh wininit_bench.sh chain_bench.sh; do
+for bench in staging_bench.sh wininit_bench.sh chain_bench.sh medium_bench.sh; do
     echo
     bash "$ROOT/bench/$bench" || status=1
 done

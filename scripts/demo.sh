@@ -1,23 +1,38 @@
 #!/bin/bash
-# The demo: builds the programs, lays out a sample installation medium, runs setup.exe from it
-# under Wine as if the CD were in drive E:, and tells what happened at each stage: the drive
+# The demo: builds the programs, builds the CD image of a sample payload with
+# scripts/make-medium.sh, mounts it read-only as CD-ROM drive E: of a Wine prefix, runs
+# E:\setup.exe from it, and tells what happened at each stage: the drive
 # survey and the staging root chosen, the files copied, the launcher's and the installer's
 # command lines, what the cleanup removed, what was scheduled for deletion at restart and
 # what a restart then removed. It saves a screenshot of the progress window and one of the
 # installer's window. The installer on the sample medium is a stand-in that shows a window for
 # a moment and writes down how it was started.
 #
-#   scripts/demo.sh [nt|9x] [8|24]     Windows personality (default nt), display depth (24)
+#   scripts/demo.sh [nt|9x] [8|24] [--iso IMAGE.iso]
+#       Windows personality (default nt), display depth (24); --iso runs a publisher's image
+#       instead of the sample one.
 #
 # Runs the x86_64 build of the programs under wine64 where the kernel cannot run 32-bit
-# programs (the i686 deliverables are built as well). Screenshots and the prefix are left in
-# build/demo.
+# programs (the i686 deliverables are built as well); a publisher's image, which holds the
+# i686 programs, needs a host that can run them. The sample payload and image, the screenshots
+# and the prefix are left in build/demo.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-PERSONALITY=${1:-nt}
-DEPTH=${2:-24}
-case "$PERSONALITY" in nt | 9x) ;; *) echo "usage: demo.sh [nt|9x] [8|24]" >&2 && exit 2 ;; esac
-case "$DEPTH" in 8 | 24) ;; *) echo "usage: demo.sh [nt|9x] [8|24]" >&2 && exit 2 ;; esac
+USAGE="usage: demo.sh [nt|9x] [8|24] [--iso IMAGE.iso]"
+PERSONALITY=nt
+DEPTH=24
+IMAGE=
+while [ $# -gt 0 ]; do
+    case "$1" in
+    nt | 9x) PERSONALITY=$1 ;;
+    8 | 24) DEPTH=$1 ;;
+    --iso) [ $# -ge 2 ] || { echo "$USAGE" >&2 && exit 2; }
+        IMAGE=$(realpath -e "$2" 2>/dev/null) || { echo "demo.sh: no image $2" >&2 && exit 2; }
+        shift ;;
+    *) echo "$USAGE" >&2 && exit 2 ;;
+    esac
+    shift
+done
 
 bash "$ROOT/scripts/install-deps.sh" || exit 1
 bash "$ROOT/scripts/build.sh" win32 win64 >/dev/null || exit 1
@@ -28,6 +43,8 @@ source "$ROOT/tests/wine/lib.sh"
 WINE_TEST_NAME=demo
 PROGRESS_PNG=$WINE_TEST_ROOT/progress.png
 INSTALLER_PNG=$WINE_TEST_ROOT/installer.png
+SAMPLE_PAYLOAD=$WINE_TEST_ROOT/sample-payload
+SAMPLE_IMAGE=$WINE_TEST_ROOT/sample.iso
 
 section() { printf '\n== %s\n' "$*"; }
 indent() { sed 's/^/  /'; }
@@ -90,13 +107,47 @@ capture_held() {
     return $status
 }
 
+# The processor a Windows program is built for, from its PE header: i686, x86_64 or unknown.
+pe_machine() {
+    local header
+    header=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    case "$(od -An -tx2 -j$((${header:-0} + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')" in
+    014c) echo i686 ;;
+    8664) echo x86_64 ;;
+    *) echo unknown ;;
+    esac
+}
+
 make_prefix
-make_medium "$WORK/cd" --installer standin
-# Redistributables of a real medium's size, so that the copy (and the progress window) lasts a
-# moment.
-for file in Extra/dx6core.exe:24 Extra/dx6eng.exe:12 Extra/dplay50a.exe:4 Init/Seedbank:6; do
-    head -c $((${file#*:} * 1048576)) /dev/urandom >"$WORK/cd/${file%:*}"
-done
+if [ -z "$IMAGE" ]; then
+    section "The sample image: the payload $SAMPLE_PAYLOAD, about 55 MB, with a stand-in" \
+        "installer that shows a window for a moment, made into $SAMPLE_IMAGE"
+    echo "  bash scripts/make-medium.sh ${SAMPLE_PAYLOAD#"$ROOT"/} ${SAMPLE_IMAGE#"$ROOT"/}"
+    rm -rf "$SAMPLE_PAYLOAD"
+    make_payload "$SAMPLE_PAYLOAD" 55
+    make_image "$SAMPLE_PAYLOAD" "$SAMPLE_IMAGE" 2>&1 | indent
+    [ "${PIPESTATUS[0]}" = 0 ] || { echo "demo.sh: the sample image was not made" >&2 && exit 1; }
+    IMAGE=$SAMPLE_IMAGE
+fi
+mount_image "$IMAGE" "$WORK/cd"
+section "The CD image $IMAGE, $MOUNT_METHOD, as drive E:"
+autorun=$(find "$WORK/cd" -maxdepth 1 -iname autorun.inf -print -quit)
+if [ -n "$autorun" ]; then
+    echo "  E:\\${autorun##*/} (what Windows does when the disc is inserted):"
+    tr -d '\r' <"$autorun" | indent | indent
+else
+    echo "  no AUTORUN.INF: inserting the disc starts nothing"
+fi
+setup_exe=$(find "$WORK/cd" -maxdepth 1 -iname setup.exe -print -quit)
+machine=$(pe_machine "${setup_exe:-/dev/null}")
+case "$WINE_ARCH:$machine" in
+win32:i686 | win64:x86_64) ;;
+*)
+    echo "demo.sh: the image's setup.exe is built for $machine, but the demo runs" \
+        "$([ "$WINE_ARCH" = win32 ] && echo i686 || echo x86_64) programs on this host" >&2
+    exit 1
+    ;;
+esac
 map_cdrom "$WORK/cd"
 set_personality "$PERSONALITY"
 start_session "$DEPTH"
@@ -110,7 +161,7 @@ printf '%s\n' "$survey" | sed -n 's/^platform=/GetVersionExA platform=/p; s/^bit
 echo "  drive survey (GetDriveTypeA: 2 removable, 3 fixed, 4 network, 5 CD-ROM):"
 printf '%s\n' "$survey" | sed -n 's/^drive=//p' | indent | indent
 
-section "The medium in drive E: ($WORK/cd)"
+section "The medium in drive E:"
 (cd "$WORK/cd" && find . -type f -printf '%P %s\n' | sort | tr '/' '\\' |
     awk '{ printf "  E:\\%-22s %9d bytes\n", $1, $2 }')
 

@@ -9,6 +9,7 @@ PACKAGES=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
     wine wine64 wine32:i386
     xvfb x11-utils imagemagick
+    xorriso fuseiso genisoimage
 )
 
 if [ "$(id -u)" != 0 ]; then

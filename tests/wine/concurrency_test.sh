@@ -119,7 +119,7 @@ for personality in 9x nt; do
     # 1. Eight setups at once.
     before=$(boxes_seen | wc -l)
     if [ "$personality" = nt ]; then
-        hold_mutex 60 || WINE_FAILURES=$((WINE_FAILURES + 1))
+        hold_mutex 60 || EXPECT_FAILURES=$((EXPECT_FAILURES + 1))
         RECORDER_LOG=$(winpath "$launchers") start_all 8 'E:\setup.exe' 'E:\'
         sleep 4.5
         release_mutex

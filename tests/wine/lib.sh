@@ -37,9 +37,9 @@
 set -u
 
 WINE_TEST_NAME=$(basename "${0%.sh}")
+WINE_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 WINE_TEST_ROOT=${WINE_TEST_ROOT:-/tmp/wine-tests}
 WINE_TEMPLATE=$WINE_TEST_ROOT/template
-WINE_FAILURES=0
 WINE_RUN_COUNT=0
 XVFB_PID=
 BOX_COLLECTOR_PID=
@@ -47,7 +47,7 @@ export WINEDEBUG=-all
 # No menu entries or file associations on the host; no Mono or Gecko installer prompts.
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=;mshtml="
 
-log() { printf '[%s] %s\n' "$WINE_TEST_NAME" "$*"; }
+source "$(dirname "${BASH_SOURCE[0]}")/../expect.sh"
 
 # ---- Which Wine and which build ---------------------------------------------------------
 
@@ -181,13 +181,9 @@ set_personality() {
 
 # ---- Media and drives ----------------------------------------------------------------------
 
-# The manifest's files below the medium root, in the spelling the bootstrap uses.
-MEDIUM_FILES="Init/Cfgmgr32.dll Init/Arrows.dll Init/media.inf Init/Lexor2.dll Init/Lexor2r.dll
-Init/Journal.ini Init/Msvcirt.dll Init/Msvcrt.dll Init/Wizard.pnl Init/Setupapi.dll
-Init/_zorp.exe Init/_zorp.ex_ Init/Seedbank Init/Clock Init/Panelkit2.dll Init/Ft0042k_.ttf
-Init/Remover.exe Config/Qcore.cfg Extra/dplay50a.exe Extra/dx6core.exe Extra/dx6eng.exe"
+source "$(dirname "${BASH_SOURCE[0]}")/../medium_files.sh"
 
-# make_medium DIR [--launcher real|recorder] [--installer recorder|standin|none] [--no-setup]
+# make_medium DIR [--launcher real|recorder|none] [--installer recorder|standin|none] [--no-setup]
 # Lays out a medium: setup.exe at the root and the 21 manifest files. Programs that Wine
 # loads from the staging folder must be real: the four system and runtime DLLs are Wine's
 # own (a staged Msvcrt.dll that is not a DLL makes every program started there fail with
@@ -218,6 +214,7 @@ make_medium() {
     case "$launcher" in
     real) cp "$(program_path _zorp.ex_)" "$dir/Init/_zorp.ex_" ;;
     recorder) cp "$(program_path recorder.exe)" "$dir/Init/_zorp.ex_" ;;
+    none) rm -f "$dir/Init/_zorp.ex_" ;;
     esac
     case "$installer" in
     recorder) cp "$(program_path recorder.exe)" "$dir/Init/_zorp.exe" ;;
@@ -238,6 +235,72 @@ map_cdrom() {
         wine_run reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f >/dev/null
         wineserver_cmd -w
     fi
+}
+
+# make_payload DIR [MB]: a publisher's payload for scripts/make-medium.sh: the medium without
+# setup.exe and _zorp.ex_, which the builder takes from the build, and with the stand-in
+# installer as Init\_zorp.exe. With MB, the redistributables and Seedbank get sizes of a real
+# medium, Extra\dx6core.exe taking what is left of MB megabytes; their bytes depend on their
+# names alone, so the same payload, and so the same image, comes back every time.
+make_payload() {
+    local dir=$1 megabytes=${2:-} file
+    make_medium "$dir" --no-setup --launcher none --installer standin
+    [ -n "$megabytes" ] || return 0
+    for file in Extra/dx6eng.exe:12 Extra/dplay50a.exe:4 Init/Seedbank:6; do
+        random_file "$dir/${file%:*}" $((${file#*:} << 20))
+    done
+    : >"$dir/Extra/dx6core.exe"
+    random_file "$dir/Extra/dx6core.exe" $(((megabytes << 20) -
+        $(find "$dir" -type f -printf '%s\n' | awk '{ sum += $1 } END { print sum }')))
+}
+
+# random_file FILE BYTES: pseudo-random bytes that depend on the file's name alone.
+random_file() {
+    python3 -c 'import random, sys
+sys.stdout.buffer.write(random.Random(sys.argv[1]).randbytes(int(sys.argv[2])))' \
+        "${1##*/}" "$2" >"$1"
+}
+
+# make_image PAYLOAD ISO [--no-autorun]: scripts/make-medium.sh, with the programs of this
+# run's Windows build (the x86_64 one where wine64 runs the tests), so that Wine can run them.
+make_image() {
+    MEDIUM_PROGRAMS_DIR=$WINE_TEST_BUILD bash "$WINE_REPO/scripts/make-medium.sh" "$@"
+}
+
+# Unmounts DIR, retrying while the ended session's processes still let go of their files.
+unmount() {
+    mountpoint -q "$1" || return 0
+    local i
+    for i in $(seq 50); do
+        umount "$1" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    log "could not unmount $1; detaching it"
+    umount -l "$1"
+}
+
+# mount_image ISO DIR: the image, read-only, at DIR, as a CD drive shows it to Windows: with
+# fuseiso (FUSE), or where that fails (or WINE_TEST_MOUNT=extract) extracted with xorriso onto a
+# tmpfs that is then remounted read-only. Both show the Joliet names. Says which it used
+# (MOUNT_METHOD); the test's end unmounts it. Call after make_prefix.
+mount_image() {
+    local image=$1 dir=$2 size
+    mkdir -p "$dir"
+    if [ "${WINE_TEST_MOUNT:-fuse}" != extract ] &&
+        fuseiso -n "$image" "$dir" -o ro 2>"$WORK/fuseiso.log" && mountpoint -q "$dir"; then
+        MOUNT_METHOD="mounted with fuseiso (FUSE), read-only"
+        at_exit "unmount '$dir'"
+    else
+        [ -s "$WORK/fuseiso.log" ] && log "fuseiso failed: $(head -n1 "$WORK/fuseiso.log")"
+        size=$(($(stat -c %s "$image") / 1048576 + 16))m
+        mount -t tmpfs -o "size=$size" tmpfs "$dir" || exit 1
+        at_exit "unmount '$dir'"
+        xorriso -no_rc -report_about SORRY -osirrox on -indev "$image" -extract / "$dir" \
+            >/dev/null 2>"$WORK/extract.log" || { log "xorriso: $(cat "$WORK/extract.log")"; exit 1; }
+        mount -o remount,ro "$dir" || exit 1
+        MOUNT_METHOD="extracted with xorriso onto a tmpfs remounted read-only"
+    fi
+    log "${image##*/}: $MOUNT_METHOD"
 }
 
 # Windows path of a host path (C: is the prefix's drive_c, E: the mapped medium, else Z:).
@@ -336,7 +399,7 @@ end_session() {
 wine_cleanup() {
     local status=$?
     [ -n "${WINEPREFIX:-}" ] && end_session
-    [ "$WINE_FAILURES" -gt 0 ] && status=1
+    [ "$EXPECT_FAILURES" -gt 0 ] && status=1
     if [ -n "${WORK:-}" ] && [ -d "$WORK" ] && [ "${WINE_TEST_KEEP:-0}" != 1 ]; then
         if [ "$status" != 0 ]; then
             rm -rf "$WINE_TEST_ROOT/failed-$WINE_TEST_NAME"
@@ -433,39 +496,6 @@ wininit_ini() {
 # WinInit.ini [Rename] lines and PendingFileRenameOperations.
 wine_restart() {
     wine_run wineboot -r >/dev/null 2>&1
-}
-
-# ---- Checks --------------------------------------------------------------------------------
-
-# expect_eq WHAT EXPECTED ACTUAL
-expect_eq() {
-    if [ "$2" = "$3" ]; then
-        log "ok: $1"
-    else
-        log "FAIL: $1: expected '$2', got '$3'"
-        WINE_FAILURES=$((WINE_FAILURES + 1))
-    fi
-}
-
-# expect_match WHAT PATTERN TEXT (a grep -E pattern that must match a line of TEXT)
-expect_match() {
-    if printf '%s\n' "$3" | grep -qE -- "$2"; then
-        log "ok: $1"
-    else
-        log "FAIL: $1: no line matches '$2' in:"
-        printf '%s\n' "$3" | sed 's/^/    /'
-        WINE_FAILURES=$((WINE_FAILURES + 1))
-    fi
-}
-
-# Ends the test: exit 0 when every expectation held, 1 otherwise (the EXIT trap cleans up).
-finish() {
-    if [ "$WINE_FAILURES" -gt 0 ]; then
-        log "$WINE_FAILURES expectation(s) failed"
-        exit 1
-    fi
-    log "passed"
-    exit 0
 }
 
 wine_select
@@ -622,4 +652,62 @@ survey() {
         output=$(wine_run 'C:\tools\winhelper.exe' survey 2>/dev/null)
     fi
     printf '%s\n' "$output" | tr -d '\r'
+}
+
+# ---- The whole chain -----------------------------------------------------------------------
+# setup from CD-ROM E: stages the real launcher, which starts the installer (the recorder or
+# the stand-in installer as Init\_zorp.exe on the medium), waits for it, empties the staging
+# area and schedules what it could not delete for deletion at restart.
+
+# run_chain PERSONALITY [COMMAND]: the whole chain from a clean staging area (CHAIN_STAGING,
+# the host folder of C:\windows\TEMP) and an empty record. With COMMAND, the installer holds
+# once it has written its record until COMMAND (run with eval) is done, so that COMMAND sees
+# the staging area whole.
+run_chain() {
+    local personality=$1 hold=${2:-} wait_file= go=$WINEPREFIX/drive_c/tools/go i
+    CHAIN_STAGING=$(hostpath 'C:\windows\TEMP')
+    remove_staging "$CHAIN_STAGING"
+    rm -f "$WINEPREFIX/drive_c/record.txt" "$go"
+    set_personality "$personality"
+    [ -n "$hold" ] && wait_file='C:\tools\go'
+    RECORDER_WAIT_FILE=$wait_file run_cmdline 'E:\setup.exe' 'E:\'
+    expect_eq "$personality: setup from E: ends with 1" 0x00000001 "$RUN_EXIT_HEX"
+    if [ -n "$hold" ]; then
+        for i in $(seq 600); do
+            grep -q '^\[end\]' "$WINEPREFIX/drive_c/record.txt" 2>/dev/null && break
+            sleep 0.1
+        done
+        eval "$hold"
+        touch "$go"
+    fi
+    wait_process _zorp.ex_ 60 || log "$personality: the launcher is still running"
+}
+
+# check_chain PERSONALITY: what the installer saw and what the launcher left behind:
+# _zorp.ex_, which is still running, in Init; Config, Extra and English removed; every other
+# staged file deleted.
+check_chain() {
+    local personality=$1
+    expect_eq "$personality: the installer ran once" 1 "$(record_field exit | wc -l)"
+    # Wine puts quotes around the program name (Windows passes the line as the launcher built
+    # it); the tail after it must be the source Init directory, exactly.
+    expect_match "$personality: the installer's tail is the source Init directory" \
+        '^"?C:\\windows\\TEMP\\Init\\_zorp\.exe"? E:\\Init$' "$(record_field cmdline)"
+    expect_eq "$personality: the installer ran in the staging Init directory" \
+        'C:\windows\TEMP\Init' "$(record_field cwd)"
+    expect_eq "$personality: the mutex was free while the installer ran" free \
+        "$(record_field mutex)"
+    expect_eq "$personality: staged files deleted, Config, Extra, English removed" 'Init/
+Init/_zorp.ex_' "$(staging_tree "$CHAIN_STAGING")"
+    expect_eq "$personality: the staging root remains" yes \
+        "$([ -d "$CHAIN_STAGING" ] && echo yes || echo no)"
+    expect_eq "$personality: no message box during the chain" "" "$(boxes_seen)"
+}
+
+# check_restart PERSONALITY: a restart carries out the deletion of _zorp.ex_.
+check_restart() {
+    local personality=$1
+    wine_restart
+    expect_eq "$personality: after the restart Init is empty" 'Init/' \
+        "$(staging_tree "$CHAIN_STAGING")"
 }

@@ -40,7 +40,7 @@ for personality in 9x nt; do
     # The guard comes first: a refused copy never gets to the colour check. The icon may only
     # be told as "shown" through an 8-bit palette.
     before=$(boxes_seen | wc -l)
-    hold_mutex 60 || WINE_FAILURES=$((WINE_FAILURES + 1))
+    hold_mutex 60 || EXPECT_FAILURES=$((EXPECT_FAILURES + 1))
     run_cmdline 'E:\setup.exe' 'E:\'
     release_mutex
     expect_eq "$personality, 8 bits, mutex held: setup's exit code" 0x80004005 "$RUN_EXIT_HEX"

@@ -27,18 +27,6 @@ fi
 umount "$probe"
 rmdir "$probe"
 
-# Unmounts DIR, retrying while the ended session's processes still let go of their files.
-unmount() {
-    mountpoint -q "$1" || return 0
-    local i
-    for i in $(seq 50); do
-        umount "$1" 2>/dev/null && return 0
-        sleep 0.1
-    done
-    log "could not unmount $1; detaching it"
-    umount -l "$1"
-}
-
 # mount_tmpfs DIR SIZE [OPTIONS]: a tmpfs at DIR, unmounted when the test ends.
 mount_tmpfs() {
     mkdir -p "$1"
@@ -55,7 +43,7 @@ fill_to() {
     free=$((free))
     if [ "$free" -lt "$2" ]; then
         log "only $free bytes free on $1, wanted $2"
-        WINE_FAILURES=$((WINE_FAILURES + 1))
+        EXPECT_FAILURES=$((EXPECT_FAILURES + 1))
         return 1
     fi
     head -c $((free - $2)) /dev/zero >"$1/filler"

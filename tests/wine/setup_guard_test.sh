@@ -29,7 +29,7 @@ run_setup_against() {
     rm -f "$record"
     local before
     before=$(boxes_seen | wc -l)
-    hold_mutex "$2" ${3:+"$3"} || WINE_FAILURES=$((WINE_FAILURES + 1))
+    hold_mutex "$2" ${3:+"$3"} || EXPECT_FAILURES=$((EXPECT_FAILURES + 1))
     run_cmdline 'E:\setup.exe' 'E:\'
     release_mutex
     BOXES=$(boxes_after "$before")

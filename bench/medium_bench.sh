@@ -1,0 +1,84 @@
+#!/bin/bash
+# Medium builder benchmark: scripts/make-medium.sh making the image of a 55 MB payload, the
+# whole command as a publisher runs it (the deliverables' up-to-date check, layout, checks,
+# xorriso, the read-back of every file and the SHA-256), against plain xorriso writing the same
+# tree (the payload with setup.exe, Init\_zorp.ex_ and AUTORUN.INF laid out in a folder) with
+# the same image options. Runs alternate, after one untimed warm-up of each; both write their
+# image anew into the same folder: first a tmpfs, where the work alone shows, then the disk,
+# as a publisher writes an image. No Wine runs; the test bed only makes the payload.
+# Goal: on the disk, the builder takes at most 1.3 times plain xorriso.
+#
+#   bench/medium_bench.sh          (BENCH_ROOT, BENCH_RUNS (default 9 here): see bench_lib.sh)
+set -uo pipefail
+BENCH_RUNS=${BENCH_RUNS:-9}  # cheap runs, and a shared disk's flushes make them noisy
+source "$(dirname "$0")/bench_lib.sh"
+WINE_TEST_NAME=medium_bench
+WORK=$WINE_TEST_ROOT/work/medium_bench
+PROGRAMS=$BENCH_REPO/build/win32
+rm -rf "$WORK"
+mkdir -p "$WORK/out"
+
+make_payload "$WORK/payload" 55
+cp -a "$WORK/payload" "$WORK/tree"
+cp "$PROGRAMS/bootstrap/setup.exe" "$WORK/tree/setup.exe"
+cp "$PROGRAMS/launcher/_zorp.ex_" "$WORK/tree/Init/_zorp.ex_"
+printf '[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\n' >"$WORK/tree/AUTORUN.INF"
+
+# now_us: a monotonic clock in microseconds.
+now_us() { echo $(($(date +%s%N) / 1000)); }
+
+# run_side NAME FOLDER: writes one image into FOLDER and sets BENCH_US.
+run_side() {
+    local start status
+    rm -f "$2/$1.iso"
+    start=$(now_us)
+    case "$1" in
+    builder) bash "$BENCH_REPO/scripts/make-medium.sh" "$WORK/payload" "$2/builder.iso" \
+        >"$WORK/builder.out" 2>&1 ;;
+    xorriso) SOURCE_DATE_EPOCH=946684800 TZ=UTC xorriso -no_rc -report_about SORRY \
+        -joliet on -rockridge off -volid QUILLO40 -volume_date all_file_dates =946684800 \
+        -outdev "stdio:$2/xorriso.iso" -map "$WORK/tree" / -commit >/dev/null 2>&1 ;;
+    esac
+    status=$?
+    BENCH_US=$(($(now_us) - start))
+    [ "$status" = 0 ] || { echo "   $1 failed:" && cat "$WORK/builder.out"; exit 1; } >&2
+}
+
+# compare FOLDER WHERE: alternating runs into FOLDER; sets RATIO.
+compare() {
+    local folder=$1 run builder_us=() xorriso_us=()
+    run_side builder "$folder" && run_side xorriso "$folder"
+    for run in $(seq "$BENCH_RUNS"); do
+        if [ $((run % 2)) = 1 ]; then
+            run_side builder "$folder" && builder_us+=("$BENCH_US")
+            run_side xorriso "$folder" && xorriso_us+=("$BENCH_US")
+        else
+            run_side xorriso "$folder" && xorriso_us+=("$BENCH_US")
+            run_side builder "$folder" && builder_us+=("$BENCH_US")
+        fi
+    done
+    local builder_median xorriso_median
+    builder_median=$(median "${builder_us[@]}")
+    xorriso_median=$(median "${xorriso_us[@]}")
+    RATIO=$(ratio "$builder_median" "$xorriso_median")
+    echo "   $2"
+    echo "     make-medium.sh, ms:$(list "${builder_us[@]}")  median $(ms "$builder_median")"
+    echo "     plain xorriso,  ms:$(list "${xorriso_us[@]}")  median $(ms "$xorriso_median")"
+    echo "     the two images are $(cmp -s "$folder/builder.iso" "$folder/xorriso.iso" &&
+        echo byte-identical || echo different); make-medium.sh / plain xorriso = $RATIO"
+}
+list() { for v in "$@"; do printf ' %s' "$(ms "$v")"; done; }
+
+echo "== Medium builder benchmark: the image of a $(($(du -sb "$WORK/payload" | cut -f1) / 1048576)) MB" \
+    "payload, make-medium.sh against plain xorriso"
+echo "   $(xorriso -version 2>/dev/null | head -n1), $(nproc) cores; medians of $BENCH_RUNS runs"
+# In memory, the builder's own work shows: the read-back and the SHA-256 read the image again.
+if mkdir -p "$WORK/memory" && mount -t tmpfs -o size=256m tmpfs "$WORK/memory" 2>/dev/null; then
+    compare "$WORK/memory" "into a tmpfs (the work alone, no disk):"
+    umount "$WORK/memory"
+fi
+# On the disk, as a publisher writes an image; xorriso flushes the image as it writes it.
+compare "$WORK/out" "into $WORK/out (on the disk, as a publisher writes it):"
+within "$RATIO" 1.30
+echo "   on the disk: make-medium.sh / plain xorriso = $RATIO  (goal <= 1.30: $VERDICT)"
+exit "$BENCH_STATUS"

@@ -1,0 +1,33 @@
+#!/bin/bash
+# Makes the CD image a publisher ships: from PAYLOAD_DIR (the product: the installer and its
+# support files in Init, Config and Extra, and whatever else the CD holds) to OUTPUT.iso.
+#
+#   scripts/make-medium.sh PAYLOAD_DIR OUTPUT.iso [--no-autorun]
+#
+# 1. Builds the i686 deliverables when missing or out of date and lays out the medium: the
+#    payload, setup.exe at the root and Init\_zorp.ex_ from the build (a payload file of either
+#    name, in any case, gives way to the build's, and the report says so).
+# 2. Checks the medium against the manifest setup is built with (a native program linked with
+#    bootstrap/manifest.cpp prints it): every row present, matched without regard to case;
+#    rows in another case and other files reported; names that are not 8.3 warned about; names
+#    longer than Joliet's 64 characters, names Windows cannot open and names that differ only
+#    in case are errors; more than 650 MiB is a warning, more than 737,280,000 bytes an error.
+# 3. Writes AUTORUN.INF (open=setup.exe, icon=setup.exe,0; CR LF) unless the payload has one
+#    or --no-autorun is given.
+# 4. Writes the image with xorriso: ISO 9660 with Joliet, volume QUILLO40, reproducible (every
+#    date 2000-01-01 or SOURCE_DATE_EPOCH), under a temporary name beside OUTPUT.iso.
+# 5. Reads it back with isoinfo and compares every file, under its Joliet name, byte for byte;
+#    only then does the image take the name OUTPUT.iso.
+# 6. Prints a report: rows found, warnings, the image's size and SHA-256.
+#
+# Exit codes: 0 image written; 1 a check or a step failed (one line each on standard error,
+# no image written, an earlier OUTPUT.iso left as it was); 2 bad usage.
+# MEDIUM_PROGRAMS_DIR=DIR takes setup.exe and _zorp.ex_ from another Windows build as they are
+# (the Wine tests use the x86_64 build where the host cannot run 32-bit programs).
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# Debian's own python3 (scripts/install-deps.sh installs it), not a version manager's shim on
+# PATH, which can take longer to start than a small image takes to write.
+PYTHON=/usr/bin/python3
+[ -x "$PYTHON" ] || PYTHON=python3
+exec "$PYTHON" "$ROOT/medium/make_medium.py" "$@"
