@@ -24,7 +24,7 @@ for personality in 9x nt; do
     set_personality "$personality"
     mkdir -p "$WINDOWS_TEMP/Init"
     cp "$(program_path recorder.exe)" "$WINDOWS_TEMP/Init/_zorp.exe"
-    hold_file 'C:\windows\TEMP\Init\_zorp.exe' || WINE_FAILURES=$((WINE_FAILURES + 1))
+    hold_file 'C:\windows\TEMP\Init\_zorp.exe' || EXPECT_FAILURES=$((EXPECT_FAILURES + 1))
 
     run_cmdline 'E:\setup.exe' 'E:\'
     expect_eq "$personality: setup hands off" 0x00000001 "$RUN_EXIT_HEX"
