@@ -6,7 +6,6 @@ import os
 import struct
 import subprocess
 import time
-from dataclasses import dataclass
 
 from report import MediumError
 
@@ -23,12 +22,12 @@ STAMP = os.path.join(TOOLS, "win32-checked.stamp")
 MACHINES = {0x14C: "i686", 0x8664: "x86_64"}
 
 
-@dataclass
 class Programs:
-    folder: str
-    setup: str
-    launcher: str
-    state: str  # how they came to be: built now, up to date, or taken as given
+    def __init__(self, folder, setup, launcher, state):
+        self.folder = folder
+        self.setup = setup
+        self.launcher = launcher
+        self.state = state  # how they came to be: built now, up to date, or taken as given
 
     @property
     def machine(self):

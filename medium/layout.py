@@ -8,7 +8,6 @@ setup.exe or the launcher, in whatever case, gives way to the build's; one that 
 for AUTORUN.INF is kept."""
 import os
 import stat
-from dataclasses import dataclass, field
 
 from report import MediumError, windows_name
 
@@ -20,17 +19,17 @@ AUTORUN = "AUTORUN.INF"
 AUTORUN_TEXT = b"[autorun]\r\nopen=setup.exe\r\nicon=setup.exe,0\r\n"
 
 
-@dataclass
 class Medium:
-    payload: str
-    # Medium path ("Init/Clock") of every file, and the host file that fills it.
-    files: dict = field(default_factory=dict)
-    dirs: set = field(default_factory=set)
-    # Payload files that give way to the build's, and the files added over the payload.
-    replaced: list = field(default_factory=list)
-    added: dict = field(default_factory=dict)
-    payload_bytes: int = 0
-    autorun: str = ""  # "written", "kept" (the payload's) or "left out"
+    def __init__(self, payload):
+        self.payload = payload
+        # Medium path ("Init/Clock") of every file, and the host file that fills it.
+        self.files = {}
+        self.dirs = set()
+        # Payload files that give way to the build's, and the files added over the payload.
+        self.replaced = []
+        self.added = {}
+        self.payload_bytes = 0
+        self.autorun = ""  # "written", "kept" (the payload's) or "left out"
 
     def from_payload(self, path):
         return path not in self.added

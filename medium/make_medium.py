@@ -1,6 +1,5 @@
 """The medium builder: from a publisher's payload folder to a checked CD image. Run it as
 scripts/make-medium.sh, whose head says what it does and how it answers."""
-import argparse
 import os
 import signal
 import sys
@@ -16,18 +15,26 @@ from report import MediumError, Report, grouped, listing
 USAGE = "make-medium.sh PAYLOAD_DIR OUTPUT.iso [--no-autorun]"
 
 
-class Usage(argparse.ArgumentParser):
-    def error(self, message):
-        print(f"usage: {USAGE}\nmake-medium: {message}", file=sys.stderr)
-        sys.exit(2)
+class Arguments:
+    def __init__(self, payload, output, no_autorun):
+        self.payload = payload
+        self.output = output
+        self.no_autorun = no_autorun
 
 
 def arguments(argv):
-    parser = Usage(prog="make-medium.sh", usage=USAGE, add_help=False)
-    parser.add_argument("payload")
-    parser.add_argument("output")
-    parser.add_argument("--no-autorun", action="store_true")
-    return parser.parse_args(argv)
+    """PAYLOAD_DIR OUTPUT.iso and --no-autorun anywhere; anything else is bad usage."""
+    flags = [arg for arg in argv if arg.startswith("-") and arg != "-"]
+    positional = [arg for arg in argv if arg not in flags]
+    problem = None
+    if any(flag != "--no-autorun" for flag in flags):
+        problem = f"unknown option {next(f for f in flags if f != '--no-autorun')}"
+    elif len(positional) != 2:
+        problem = "give the payload folder and the image to write"
+    if problem:
+        print(f"usage: {USAGE}\nmake-medium: {problem}", file=sys.stderr)
+        sys.exit(2)
+    return Arguments(positional[0], positional[1], bool(flags))
 
 
 def _stop(signum, _frame):
