@@ -192,6 +192,16 @@ std::string ResourceText(const char* name) {
     return name;
 }
 
+// What `path` names, parsed relative to the running process, with *error set when nothing is
+// there: the parse error, or 2 for a missing last component and 3 for a missing directory.
+Found ResolveExisting(const char* path, Path* parsed, os::Dword* error) {
+    Found found = Resolve(path, parsed, error);
+    if (*error == 0 && found.node == nullptr) {
+        *error = found.missing;
+    }
+    return found;
+}
+
 // The shared pointer that keeps a node of the tree alive.
 std::shared_ptr<Node> SharedOf(Node* node) {
     return node->parent->children[Upper(node->name)];
@@ -561,10 +571,7 @@ Bool RemoveDirectoryA(const char* path) {
     }
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(path, &parsed, &error);
-    if (error == 0 && found.node == nullptr) {
-        error = found.missing;
-    }
+    Found found = ResolveExisting(path, &parsed, &error);
     if (error != 0) {
         SetError(error);
         return 0;
@@ -656,6 +663,17 @@ static Drive* DriveOfRoot(const char* root, bool* wellFormed) {
     return *wellFormed ? FindDrive(text[0]) : nullptr;
 }
 
+// The drive of `root` for a query about it; nullptr, with the last error set, when there is
+// none (3) or `root` is no drive root (123).
+static Drive* DriveForQuery(const char* root) {
+    bool wellFormed = false;
+    Drive* drive = DriveOfRoot(root, &wellFormed);
+    if (drive == nullptr) {
+        SetError(wellFormed ? static_cast<Dword>(kErrorPathNotFound) : kErrorInvalidName);
+    }
+    return drive;
+}
+
 unsigned GetDriveTypeA(const char* root) {
     if (Enter("GetDriveTypeA", root)) {
         return kDriveUnknown;
@@ -670,10 +688,8 @@ Bool GetDiskFreeSpaceA(const char* root, Dword* sectorsPerCluster, Dword* bytesP
     if (Enter("GetDiskFreeSpaceA", root)) {
         return 0;
     }
-    bool wellFormed = false;
-    Drive* drive = DriveOfRoot(root, &wellFormed);
+    Drive* drive = DriveForQuery(root);
     if (drive == nullptr) {
-        SetError(wellFormed ? static_cast<Dword>(kErrorPathNotFound) : kErrorInvalidName);
         return 0;
     }
     if (drive->freeQueryFails) {
@@ -706,10 +722,7 @@ Dword GetFileAttributesA(const char* path) {
     }
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(path, &parsed, &error);
-    if (error == 0 && found.node == nullptr) {
-        error = found.missing;
-    }
+    Found found = ResolveExisting(path, &parsed, &error);
     if (error != 0) {
         SetError(error);
         return kInvalidFileAttributes;
@@ -724,10 +737,7 @@ Bool SetFileAttributesA(const char* path, Dword attributes) {
     }
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(path, &parsed, &error);
-    if (error == 0 && found.node == nullptr) {
-        error = found.missing;
-    }
+    Found found = ResolveExisting(path, &parsed, &error);
     if (error == 0) {
         error = WriteProtection(found.drive);
     }
@@ -750,10 +760,7 @@ Bool DeleteFileA(const char* path) {
     }
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(path, &parsed, &error);
-    if (error == 0 && found.node == nullptr) {
-        error = found.missing;
-    }
+    Found found = ResolveExisting(path, &parsed, &error);
     if (error == 0 && (found.node->directory || (found.node->attributes & kAttrReadOnly) != 0)) {
         error = kErrorAccessDenied;
     }
@@ -837,10 +844,7 @@ Dword GetShortPathNameA(const char* longPath, char* shortPath, Dword bufferLengt
     }
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(longPath, &parsed, &error);
-    if (error == 0 && found.node == nullptr) {
-        error = found.missing;
-    }
+    ResolveExisting(longPath, &parsed, &error);
     if (error != 0) {
         SetError(error);
         return 0;
@@ -1106,10 +1110,8 @@ Bool GetVolumeInformationA(const char* root, char* volumeName, Dword volumeNameS
     if (Enter("GetVolumeInformationA", root)) {
         return 0;
     }
-    bool wellFormed = false;
-    Drive* drive = DriveOfRoot(root, &wellFormed);
+    Drive* drive = DriveForQuery(root);
     if (drive == nullptr) {
-        SetError(wellFormed ? static_cast<Dword>(kErrorPathNotFound) : kErrorInvalidName);
         return 0;
     }
     // Windows 95/98 know no owners, whatever the disk holds.
@@ -1157,10 +1159,7 @@ Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword
     }
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(path, &parsed, &error);
-    if (error == 0 && found.node == nullptr) {
-        error = found.missing;
-    }
+    Found found = ResolveExisting(path, &parsed, &error);
     if (error != 0) {
         SetError(error);
         return 0;

@@ -585,54 +585,54 @@ staging_tree() {
     done
 }
 
+# start_holder NAME READY TOOL ARGS...: runs C:\tools\TOOL with ARGS in the background, its
+# output in $WORK/NAME.out, and returns once it has created C:\tools\READY (nonzero if that
+# did not happen within 10 s).
+declare -A HOLDER_PIDS=()
+start_holder() {
+    local name=$1 ready=$WINEPREFIX/drive_c/tools/$2 tool=$3 i
+    shift 3
+    rm -f "$ready"
+    wine_run "C:\\tools\\$tool" "$@" >"$WORK/$name.out" 2>&1 &
+    HOLDER_PIDS[$name]=$!
+    for i in $(seq 100); do
+        [ -e "$ready" ] && return 0
+        sleep 0.1
+    done
+    log "$name did not get ready: $(cat "$WORK/$name.out")"
+    return 1
+}
+
+# stop_holder NAME STOP: creates C:\tools\STOP, which ends the holder, and waits for it.
+stop_holder() {
+    touch "$WINEPREFIX/drive_c/tools/$2"
+    [ -n "${HOLDER_PIDS[$1]:-}" ] && wait "${HOLDER_PIDS[$1]}" 2>/dev/null
+    HOLDER_PIDS[$1]=
+    return 0
+}
+
 # hold_mutex SECONDS [-a]: mutexholder owns "MutexToProtectSetup" in the background for at
 # most SECONDS, or until release_mutex; with -a it then ends without releasing it (abandoned).
 # Returns once the mutex is owned (nonzero if that did not happen within 10 s).
 hold_mutex() {
-    local tools=$WINEPREFIX/drive_c/tools i
-    rm -f "$tools/ready" "$tools/release"
-    wine_run 'C:\tools\mutexholder.exe' -t "$1" -s 'C:\tools\release' -r 'C:\tools\ready' \
-        ${2:+"$2"} >"$WORK/mutexholder.out" 2>&1 &
-    MUTEX_HOLDER_PID=$!
-    for i in $(seq 100); do
-        [ -e "$tools/ready" ] && return 0
-        sleep 0.1
-    done
-    log "mutexholder did not own the mutex: $(cat "$WORK/mutexholder.out")"
-    return 1
+    rm -f "$WINEPREFIX/drive_c/tools/release"
+    start_holder mutexholder ready mutexholder.exe -t "$1" -s 'C:\tools\release' \
+        -r 'C:\tools\ready' ${2:+"$2"}
 }
 
 # release_mutex: ends the hold_mutex holder (it releases, or abandons with -a) and waits for it.
-release_mutex() {
-    touch "$WINEPREFIX/drive_c/tools/release"
-    [ -n "${MUTEX_HOLDER_PID:-}" ] && wait "$MUTEX_HOLDER_PID" 2>/dev/null
-    MUTEX_HOLDER_PID=
-    return 0
-}
+release_mutex() { stop_holder mutexholder release; }
 
 # hold_file 'WINPATH': fileholder keeps the file open for reading (sharing only reading) in the
 # background, until release_file. Returns once it is open (nonzero if not within 10 s).
 hold_file() {
-    local tools=$WINEPREFIX/drive_c/tools i
-    rm -f "$tools/file-ready" "$tools/file-release"
-    wine_run 'C:\tools\fileholder.exe' "$1" -t 300 -s 'C:\tools\file-release' \
-        -r 'C:\tools\file-ready' >"$WORK/fileholder.out" 2>&1 &
-    FILE_HOLDER_PID=$!
-    for i in $(seq 100); do
-        [ -e "$tools/file-ready" ] && return 0
-        sleep 0.1
-    done
-    log "fileholder did not open $1: $(cat "$WORK/fileholder.out")"
-    return 1
+    rm -f "$WINEPREFIX/drive_c/tools/file-release"
+    start_holder fileholder file-ready fileholder.exe "$1" -t 300 \
+        -s 'C:\tools\file-release' -r 'C:\tools\file-ready'
 }
 
 # release_file: closes the hold_file holder's file and waits for it to end.
-release_file() {
-    touch "$WINEPREFIX/drive_c/tools/file-release"
-    [ -n "${FILE_HOLDER_PID:-}" ] && wait "$FILE_HOLDER_PID" 2>/dev/null
-    FILE_HOLDER_PID=
-    return 0
-}
+release_file() { stop_holder fileholder file-release; }
 
 # boxes_after N: the message boxes answered after the first N (N from `boxes_seen | wc -l`).
 boxes_after() {
