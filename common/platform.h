@@ -45,9 +45,9 @@ enum : Dword {
     kErrorFileExists = 80,
     kErrorInvalidParameter = 87,
     kErrorDiskFull = 112,
+    kErrorCallNotImplemented = 120,  // Windows 95/98's answer to the security functions
     kErrorInsufficientBuffer = 122,
     kErrorDirNotEmpty = 145,
-    kErrorCallNotImplemented = 120,  // Windows 95/98's answer to the security functions
     kErrorAlreadyExists = 183,
     kErrorFilenameTooLong = 206,  // ERROR_FILENAME_EXCED_RANGE
 };
