@@ -23,31 +23,13 @@
 #include <windows.h>
 
 #include "common/path.h"
+#include "launcher/staging_cleanup.h"
 
 namespace {
 
-// The launcher's lists, relative to Init, its working directory.
-const char* const kStagedFiles[] = {"Cfgmgr32.dll",
-                                    "Arrows.dll",
-                                    "media.inf",
-                                    "Lexor2.dll",
-                                    "Lexor2r.dll",
-                                    "Journal.ini",
-                                    "Msvcirt.dll",
-                                    "Msvcrt.dll",
-                                    "Wizard.pnl",
-                                    "Setupapi.dll",
-                                    "_zorp.exe",
-                                    "Panelkit2.dll",
-                                    "Seedbank",
-                                    "Clock",
-                                    "remover.exe",
-                                    "Ft0042k_.ttf",
-                                    "..\\Config\\Qcore.cfg",
-                                    "..\\Extra\\dplay50a.exe",
-                                    "..\\Extra\\dx6core.exe",
-                                    "..\\Extra\\dx6eng.exe"};
-const char* const kStagedDirectories[] = {"..\\Config", "..\\Extra", "..\\English"};
+// The files are the launcher's own list (relative to Init, the working directory); of its
+// directories, the three beside Init, which holds this program.
+const char* const kSiblingDirectories[] = {"..\\Config", "..\\Extra", "..\\English"};
 const char* const kDeleteAtRestart[] = {"cfgmgr32.dll", "setupapi.dll", "_zorp.ex_"};
 
 bool StartAndWait(const char* directory, const char* tail) {
@@ -75,7 +57,7 @@ bool RemoveStagingArea() {
     for (const char* file : kStagedFiles) {
         removed = DeleteFileA(file) && removed;
     }
-    for (const char* directory : kStagedDirectories) {
+    for (const char* directory : kSiblingDirectories) {
         removed = RemoveDirectoryA(directory) && removed;
     }
     return removed;
