@@ -13,11 +13,11 @@
 # of the entry and of the floor goes.
 #
 #   bench/wininit_bench.sh         (WINE_BUILD_DIR, WIN32_BUILD_DIR, BENCH_ROOT: see
-#                                   bench_lib.sh; BENCH_REPEATS rounds in the program, default 9)
+#                                   bench_lib.sh; BENCH_REPEATS rounds in the program, default 21)
 set -uo pipefail
 source "$(dirname "$0")/bench_lib.sh"
 WINE_TEST_NAME=wininit_bench
-REPEATS=${BENCH_REPEATS:-9}
+REPEATS=${BENCH_REPEATS:-21}
 
 bench_session
 set_personality 9x
