@@ -2,9 +2,11 @@
 # the Wine test bed (tests/wine/lib.sh): a prefix copied from the run's template, the medium
 # as CD-ROM drive E:, Xvfb at depth 24 and one Wine session for the whole benchmark.
 #
-# Inputs from the environment: WINE_BUILD_DIR (the x86_64 Windows build whose programs run,
-# default build/win64), BENCH_ROOT (scratch folder, default build/bench), BENCH_RUNS (timed
-# runs of each side, default 5).
+# Inputs from the environment: WIN32_BUILD_DIR (the i686 build, default build/win32) and
+# WINE_BUILD_DIR (the x86_64 build, default build/win64), of which lib.sh runs the i686 one
+# under wine32 where this host can run 32-bit programs and the x86_64 one under wine64
+# elsewhere (WIN32_BUILD_DIR= , empty, forces the second); BENCH_ROOT (scratch folder, default
+# build/bench), BENCH_RUNS (timed runs of each side, default 5).
 #
 # Timing is done inside Wine by bench_timer.exe (QueryPerformanceCounter around
 # CreateProcessA and the wait), so the cost of starting Wine's own tools from the shell never
@@ -12,12 +14,14 @@
 
 BENCH_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINE_BUILD_DIR=${WINE_BUILD_DIR:-$BENCH_REPO/build/win64}
+export WIN32_BUILD_DIR=${WIN32_BUILD_DIR-$BENCH_REPO/build/win32}
 export WINE_TEST_ROOT=${BENCH_ROOT:-$BENCH_REPO/build/bench}
 BENCH_RUNS=${BENCH_RUNS:-5}
-# lib.sh picks wine32 with the i686 build where the kernel can run it; the benchmarks always
-# measure one known configuration, wine64 with the x86_64 build, and say so.
-unset WIN32_BUILD_DIR
 source "$BENCH_REPO/tests/wine/lib.sh"
+# A scratch folder for each Wine: the template prefix that one of them booted would not run
+# under the other, and lib.sh tells a template only by its Wine version.
+WINE_TEST_ROOT=$WINE_TEST_ROOT/$WINE_ARCH
+WINE_TEMPLATE=$WINE_TEST_ROOT/template
 
 BENCH_TOOLS="bench_timer.exe bench_floor.exe bench_relay.exe bench_exit.exe bench_wininit.exe"
 
@@ -40,8 +44,10 @@ bench_start() {
 
 bench_banner() {
     echo "== $1"
-    echo "   under $("$WINE" --version) ($WINE, x86_64 build of the same sources:" \
-        "$WINE_TEST_BUILD), Xvfb 800x600x24, $(nproc) cores; medians of $BENCH_RUNS runs"
+    local build="i686 build, the deliverables"
+    [ "$WINE_ARCH" = win64 ] && build="x86_64 build of the same sources"
+    echo "   under $("$WINE" --version) ($WINE, $build: $WINE_TEST_BUILD)," \
+        "Xvfb 800x600x24, $(nproc) cores; medians of $BENCH_RUNS runs"
 }
 
 # bench_time CMDLINE CWD [-tree]: runs CMDLINE (exact Windows command line) through

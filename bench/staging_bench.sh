@@ -70,7 +70,7 @@ bench_start
 bench_banner "Staging benchmark: 21 files, $((MEDIUM_BYTES / 1048576)) MB, from E: to C:\\windows\\TEMP"
 
 SETUP='E:\setup.exe'
-FLOOR='E:\bench_floor.exe copy'
+FLOOR='E:\bench_floor.exe'
 run_side setup "$SETUP" && run_side floor "$FLOOR"  # warm-up: caches, first use of the shell
 setup_us=() floor_us=()
 for run in $(seq "$BENCH_RUNS"); do

@@ -1,17 +1,16 @@
-// bench_floor.exe: the floor that the Wine benchmarks hold setup.exe against. It does only what
-// staging the medium needs, started the same way as setup (from the medium's root):
-//
-//   bench_floor.exe copy    shows the progress dialog (dialog 103 of setup's own resources),
-//                           creates TEMP and its four directories under the Windows directory,
-//                           copies the 21 manifest rows there with SHFileOperationA, stepping
-//                           the bar, and starts TEMP\Init\_zorp.ex_ <root>\Init as setup does
-//   bench_floor.exe chain   the same without the directories and the copy: the first of the
-//                           three trivial programs of the chain benchmark
+// bench_floor.exe: the floor that the Wine benchmarks hold setup.exe against, in the staging
+// benchmark alone and as the first program of the chain benchmark's floor chain. It does only
+// what staging the medium needs, started the same way as setup (from the medium's root): shows
+// the progress dialog (dialog 103 of setup's own resources), creates the four directories in
+// TEMP under the Windows directory, copies the 21 manifest rows there with SHFileOperationA,
+// stepping the bar, and starts TEMP\Init\_zorp.ex_ <root>\Init as setup does.
 //
 // No guard, no colour check, no drive survey, no attribute changes: what setup takes beyond
 // this floor is what those cost. Built like the programs, without the C runtime, so that the
-// floor pays the same process start-up and no more. Ends with exit code 1 when the next stage
-// started, 0 otherwise.
+// floor pays the same process start-up and no more. A floor that skipped work would look fast,
+// so it checks what each call reports (no extra calls: they would be timed): exit code 1 when
+// every directory was made, every row copied and the next stage started; 2 when a directory
+// or a row failed (the next stage is then not started); 0 when the next stage did not start.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -59,13 +58,14 @@ HWND ShowProgressDialog(HINSTANCE instance) {
 }
 
 // One file, the shell's way: the file lists end in a second NUL, which the zero fill leaves.
-void CopyRow(const char* source, const char* root, const char* row) {
+// True when the shell reports it copied.
+bool CopyRow(const char* source, const char* root, const char* row) {
     char from[kMaxPath + 1];
     char to[kMaxPath + 1];
     ZeroBytes(from, sizeof from);
     ZeroBytes(to, sizeof to);
     if (!JoinPath(from, kMaxPath, source, row) || !JoinPath(to, kMaxPath, root, row)) {
-        return;
+        return false;
     }
     SHFILEOPSTRUCTA operation;
     ZeroBytes(&operation, sizeof operation);
@@ -73,21 +73,23 @@ void CopyRow(const char* source, const char* root, const char* row) {
     operation.pFrom = from;
     operation.pTo = to;
     operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
-    SHFileOperationA(&operation);
+    return SHFileOperationA(&operation) == 0 && !operation.fAnyOperationsAborted;
 }
 
-void CopyManifestRows(HWND bar, const char* source, const char* root) {
-    CreateDirectoryA(root, nullptr);
+// TEMP exists in every Windows directory; the benchmarks empty it of the four before each run,
+// so each is made here. True when all four were made and all 21 rows copied.
+bool CopyManifestRows(HWND bar, const char* source, const char* root) {
+    bool complete = true;
     char directory[kMaxPath];
     for (const char* name : kDirectories) {
-        if (JoinPath(directory, sizeof directory, root, name)) {
-            CreateDirectoryA(directory, nullptr);
-        }
+        complete = JoinPath(directory, sizeof directory, root, name) &&
+                   CreateDirectoryA(directory, nullptr) && complete;
     }
     for (const char* row : kRows) {
-        CopyRow(source, root, row);
+        complete = CopyRow(source, root, row) && complete;
         SendMessageA(bar, PBM_STEPIT, 0, 0);
     }
+    return complete;
 }
 
 // "<root>\Init\_zorp.ex_" <source>\Init in <root>\Init, not waited for.
@@ -107,22 +109,9 @@ bool StartNextStage(const char* source, const char* root) {
                           &startup, &process) != 0;
 }
 
-bool IsChainMode(const char* tail) {
-    const char* mode = "chain";
-    while (*tail == ' ') {
-        ++tail;
-    }
-    for (; *mode != '\0'; ++mode, ++tail) {
-        if (*tail != *mode) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     HWND dialog = ShowProgressDialog(instance);
     char source[kMaxPath];
     char root[kMaxPath];
@@ -136,9 +125,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR tail, int) {
     if (!AppendText(root, "\\TEMP")) {
         return 0;
     }
-    if (!IsChainMode(tail)) {
-        CopyManifestRows(GetDlgItem(dialog, IDC_PROGRESS_BAR), source, root);
-    }
+    bool staged = CopyManifestRows(GetDlgItem(dialog, IDC_PROGRESS_BAR), source, root);
     EndDialog(dialog, 0);
+    if (!staged) {
+        return 2;
+    }
     return StartNextStage(source, root) ? 1 : 0;
 }

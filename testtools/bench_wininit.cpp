@@ -1,31 +1,41 @@
 // bench_wininit.exe: times the launcher's Windows 95/98 restart entry, the edit and replacement
-// of WinInit.ini, against CopyFileA of the same file, in one process.
+// of WinInit.ini, against the floor of any crash-safe replacement of a list, in one process.
 //
 //   bench_wininit.exe [REPEATS]      (default 9, at most 31)
 //
 // Run under the 9x personality (GetVersionExA platform 1): under NT, DeleteAtRestart takes the
 // delayed move and never touches WinInit.ini, so the program refuses with exit code 2. For a
-// list of 1 MB and one of 10 MB, each repeat writes the list afresh (not timed), then times
-// CopyFileA of it to WinInit.cpy and DeleteAtRestart of a file in the Windows directory's TEMP,
-// which reads the whole list, adds the entry and puts the new list in place. The list holds a
-// short [boot] section, a [Rename] section that fills the size, and a last section after it, so
-// the entry goes in near the end and every byte is looked at. Prints, medians in microseconds
-// by QueryPerformanceCounter:
+// list of 1 MB and one of 10 MB, each repeat times, on the list written afresh (not timed)
+// before each of them:
+// - the entry: DeleteAtRestart of a file in the Windows directory's TEMP, which reads the
+//   whole list, adds the entry and puts the new list in place;
+// - the floor, what any crash-safe replacement of the list must do at least: CopyFileA of the
+//   list to WinInit.tmp, FlushFileBuffers of the copy, MoveFileA of the list to WinInit.old and
+//   of the copy to the list, DeleteFileA of WinInit.old;
+// - for scale, CopyFileA of the list to WinInit.cpy alone.
+// The entry and the floor take turns at going first. Each checks its result afterwards (not
+// timed): the floor's list equals the old one byte for byte, the entry's is one line longer,
+// and neither leaves WinInit.tmp or WinInit.old; a failed check ends the program, so a step that
+// was skipped cannot pass for a fast one. The list holds a short [boot] section, a [Rename]
+// section that fills the size, and a last section after it, so the entry goes in near the end
+// and every byte is looked at. Prints, medians in microseconds by QueryPerformanceCounter:
 //
-//   size=1048576 repeats=9 insert_us=12345 copy_us=6789 flush_us=2345 unflushed_us=10000
-//     replace_us=1234
+//   size=1048576 repeats=9 insert_us=12345 floor_us=9876 copy_us=6789 flush_us=2345
+//     replace_us=1234 path_us=850 lock_us=150
+//   floor_parts copy_us=... flush_us=... renames_us=...
 //   parts read_us=... edit_us=... write_us=... flush_us=...
 //
 // flush_us is the time DeleteAtRestart spent in FlushFileBuffers on WinInit.tmp (which reaches
-// the disk: fsync under Wine), unflushed_us the median of insert less that time: CopyFileA
-// flushes nothing. replace_us is its time in the renames and deletions that put the new list in
-// place (deleting the old list frees all its blocks). The parts line takes the entry's steps one by
-// one on the same list: reading it in the entry's pieces, the edit alone in memory, writing the new
-// list, and its flush.
+// the disk: fsync under Wine), replace_us its time in the renames and deletions that put the
+// new list in place (deleting the old list frees all its blocks), path_us in making the
+// entry's absolute short path, lock_us in the list's mutex. floor_parts splits the floor
+// the same way: its CopyFileA, its flush (opening and closing the copy included), its renames
+// and deletion. The parts line takes the entry's steps one by one on the same list: reading it
+// in the entry's pieces, the edit alone in memory, writing the new list, and its flush.
 //
-// Ends with 0, or 1 when a step failed (printed as error=...). Links the launcher's own
-// restart_deletion.cpp and wininit_edit.cpp over the Windows seam, like _zorp.ex_ does, except
-// for the few seam functions timed below.
+// Ends with 0, or 1 when a step or a check failed (printed as error=...). Links the launcher's
+// own restart_deletion.cpp and wininit_edit.cpp over the Windows seam, like _zorp.ex_ does,
+// except for the few seam functions timed below.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -40,10 +50,14 @@ namespace {
 constexpr int kMaxRepeats = 31;
 constexpr DWORD kPieceSize = 0x10000;  // the entry's own piece size
 
-// Time the entry spent since the last reset in os::FlushFileBuffers, and in the calls that put
-// the new list in place: MoveFileA, SetFileAttributesA and DeleteFileA.
+// Time the entry spent since the last reset in os::FlushFileBuffers; in the calls that put the
+// new list in place: MoveFileA, SetFileAttributesA and DeleteFileA; in making the entry's
+// absolute short path: GetFullPathNameA and GetShortPathNameA; and in the list's mutex:
+// CreateMutexA, WaitForSingleObject and ReleaseMutex. The floor does none of the last two.
 LONGLONG flushTicks;
 LONGLONG replaceTicks;
+LONGLONG pathTicks;
+LONGLONG lockTicks;
 
 LONGLONG Now() {
     LARGE_INTEGER counter;
@@ -83,13 +97,50 @@ Bool DeleteFileA(const char* path) {
     replaceTicks += Now() - start;
     return deleted;
 }
+
+Dword GetFullPathNameA(const char* path, Dword bufferLength, char* buffer, char** filePart) {
+    LONGLONG start = Now();
+    DWORD length = ::GetFullPathNameA(path, bufferLength, buffer, filePart);
+    pathTicks += Now() - start;
+    return length;
+}
+
+Dword GetShortPathNameA(const char* longPath, char* shortPath, Dword bufferLength) {
+    LONGLONG start = Now();
+    DWORD length = ::GetShortPathNameA(longPath, shortPath, bufferLength);
+    pathTicks += Now() - start;
+    return length;
+}
+
+Handle CreateMutexA(void* security, Bool initialOwner, const char* name) {
+    LONGLONG start = Now();
+    HANDLE mutex = ::CreateMutexA(static_cast<SECURITY_ATTRIBUTES*>(security), initialOwner, name);
+    lockTicks += Now() - start;
+    return mutex;
+}
+
+Dword WaitForSingleObject(Handle object, Dword milliseconds) {
+    LONGLONG start = Now();
+    DWORD wait = ::WaitForSingleObject(object, milliseconds);
+    lockTicks += Now() - start;
+    return wait;
+}
+
+Bool ReleaseMutex(Handle mutex) {
+    LONGLONG start = Now();
+    BOOL released = ::ReleaseMutex(mutex);
+    lockTicks += Now() - start;
+    return released;
+}
 }  // namespace os
 
 namespace {
 
 struct Paths {
     char list[kMaxPath];    // WinInit.ini
-    char copy[kMaxPath];    // WinInit.cpy, CopyFileA's target
+    char temp[kMaxPath];    // WinInit.tmp, the new list of the entry and of the floor
+    char backup[kMaxPath];  // WinInit.old, the old list while the new one takes its place
+    char copy[kMaxPath];    // WinInit.cpy, the plain copy's target
     char target[kMaxPath];  // the file whose deletion is scheduled
 };
 
@@ -164,6 +215,8 @@ bool LocatePaths(Paths* paths) {
     }
     StripTrailingBackslash(windows);
     bool built = CopyText(paths->list, windows) && AppendText(paths->list, "\\WinInit.ini") &&
+                 CopyText(paths->temp, windows) && AppendText(paths->temp, "\\WinInit.tmp") &&
+                 CopyText(paths->backup, windows) && AppendText(paths->backup, "\\WinInit.old") &&
                  CopyText(paths->copy, windows) && AppendText(paths->copy, "\\WinInit.cpy") &&
                  CopyText(paths->target, windows) &&
                  AppendText(paths->target, "\\TEMP\\benchdel.tmp");
@@ -267,46 +320,179 @@ bool MeasureParts(const Paths& paths, const char* data, size_t listSize, int rep
     return true;
 }
 
-// One size: `repeats` rounds of write, copy, insert. False when a step failed.
+// The floor's steps, in microseconds.
+struct FloorTimes {
+    DWORD copy;
+    DWORD flush;
+    DWORD replace;
+    DWORD total;
+};
+
+// The least a crash-safe replacement of the list does: a copy under a new name, on the disk
+// before it takes the list's place; the old list steps aside, the copy steps in, the old list
+// goes. False when a call failed.
+bool ReplaceByCopy(const Paths& paths, FloorTimes* times) {
+    LONGLONG start = Now();
+    bool ok = CopyFileA(paths.list, paths.temp, FALSE);
+    LONGLONG copied = Now();
+    HANDLE file = ok ? CreateFileA(paths.temp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr)
+                     : INVALID_HANDLE_VALUE;
+    ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+    ok = (file == INVALID_HANDLE_VALUE || CloseHandle(file)) && ok;
+    LONGLONG flushed = Now();
+    ok = ok && MoveFileA(paths.list, paths.backup) && MoveFileA(paths.temp, paths.list) &&
+         DeleteFileA(paths.backup);
+    LONGLONG end = Now();
+    times->copy = Microseconds(copied - start);
+    times->flush = Microseconds(flushed - copied);
+    times->replace = Microseconds(end - flushed);
+    times->total = Microseconds(end - start);
+    return ok;
+}
+
+bool Absent(const char* path) {
+    return GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES;
+}
+
+// After a replacement: the list is `size` bytes (`size` at least, up to `extra` more) and
+// equals `data` in its first `compared` bytes, and neither WinInit.tmp nor WinInit.old is left.
+bool ListReplaced(const Paths& paths, const char* data, size_t size, size_t extra,
+                  size_t compared) {
+    DWORD got = 0;
+    char* list = nullptr;
+    HANDLE file = CreateFileA(paths.list, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD fileSize = file == INVALID_HANDLE_VALUE ? 0 : GetFileSize(file, nullptr);
+    bool ok = file != INVALID_HANDLE_VALUE && fileSize >= size && fileSize <= size + extra;
+    if (ok) {
+        list = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, fileSize));
+        ok = list != nullptr && ReadFile(file, list, fileSize, &got, nullptr) && got == fileSize;
+    }
+    for (size_t i = 0; ok && i < compared; ++i) {
+        ok = list[i] == data[i];
+    }
+    if (list != nullptr) {
+        HeapFree(GetProcessHeap(), 0, list);
+    }
+    ok = (file == INVALID_HANDLE_VALUE || CloseHandle(file)) && ok;
+    return ok && Absent(paths.temp) && Absent(paths.backup);
+}
+
+// A fresh list and nothing else of ours beside it: every timed step starts from the same place.
+bool FreshList(const Paths& paths, const char* data, size_t size) {
+    DeleteFileA(paths.copy);
+    DeleteFileA(paths.temp);
+    DeleteFileA(paths.backup);
+    return size != 0 && WriteList(paths.list, data, size);
+}
+
+// The entry's steps, in microseconds.
+struct EntryTimes {
+    DWORD total;
+    DWORD flush;
+    DWORD replace;
+    DWORD path;
+    DWORD lock;
+};
+
+// One round of the entry: timed, then checked. The entry goes in near the end, so the list
+// keeps its head: the first half of it is compared.
+bool TimeEntry(const Paths& paths, const char* data, size_t size, EntryTimes* times) {
+    flushTicks = 0;
+    replaceTicks = 0;
+    pathTicks = 0;
+    lockTicks = 0;
+    LONGLONG start = Now();
+    bool recorded = DeleteAtRestart(paths.target);
+    times->total = Microseconds(Now() - start);
+    times->flush = Microseconds(flushTicks);
+    times->replace = Microseconds(replaceTicks);
+    times->path = Microseconds(pathTicks);
+    times->lock = Microseconds(lockTicks);
+    if (!recorded) {
+        Print("error=DeleteAtRestart failed\r\n");
+        return false;
+    }
+    if (!ListReplaced(paths, data, size + 1, kMaxPath + 8, size / 2)) {
+        Print("error=the entry's list is not the old one with a line added\r\n");
+        return false;
+    }
+    return true;
+}
+
+bool TimeFloor(const Paths& paths, const char* data, size_t size, FloorTimes* times) {
+    if (!ReplaceByCopy(paths, times)) {
+        Print("error=the floor's replacement failed\r\n");
+        return false;
+    }
+    if (!ListReplaced(paths, data, size, 0, size)) {
+        Print("error=the floor's list is not the old one\r\n");
+        return false;
+    }
+    return true;
+}
+
+// One size: `repeats` rounds of the plain copy, the entry and the floor, each on a fresh list.
+// False when a step or a check failed.
 bool MeasureSize(const Paths& paths, char* data, size_t capacity, size_t size, int repeats) {
     size_t listSize = BuildList(data, capacity, size);
     DWORD insert[kMaxRepeats];
-    DWORD copy[kMaxRepeats];
     DWORD flush[kMaxRepeats];
-    DWORD unflushed[kMaxRepeats];
     DWORD replace[kMaxRepeats];
-    char text[200];
+    DWORD path[kMaxRepeats];
+    DWORD lock[kMaxRepeats];
+    DWORD copy[kMaxRepeats];
+    DWORD floorTotal[kMaxRepeats];
+    DWORD floorCopy[kMaxRepeats];
+    DWORD floorFlush[kMaxRepeats];
+    DWORD floorReplace[kMaxRepeats];
+    char text[320];
     for (int round = 0; round < repeats; ++round) {
-        DeleteFileA(paths.copy);
-        if (listSize == 0 || !WriteList(paths.list, data, listSize)) {
+        if (!FreshList(paths, data, listSize)) {
             Print("error=cannot write WinInit.ini\r\n");
             return false;
         }
         LONGLONG start = Now();
         BOOL copied = CopyFileA(paths.list, paths.copy, FALSE);
         copy[round] = Microseconds(Now() - start);
-        flushTicks = 0;
-        replaceTicks = 0;
-        start = Now();
-        bool recorded = DeleteAtRestart(paths.target);
-        LONGLONG ticks = Now() - start;
-        insert[round] = Microseconds(ticks);
-        flush[round] = Microseconds(flushTicks);
-        unflushed[round] = Microseconds(ticks - flushTicks);
-        replace[round] = Microseconds(replaceTicks);
-        if (!copied || !recorded) {
-            wsprintfA(text, "error=%s failed (%lu)\r\n", copied ? "DeleteAtRestart" : "CopyFileA",
-                      GetLastError());
-            Print(text);
+        if (!copied) {
+            Print("error=CopyFileA failed\r\n");
             return false;
         }
+        EntryTimes entry;
+        FloorTimes times;
+        bool ok = true;
+        for (int turn = 0; ok && turn < 2; ++turn) {
+            ok = FreshList(paths, data, listSize);
+            if (ok && turn == round % 2) {
+                ok = TimeEntry(paths, data, listSize, &entry);
+            } else if (ok) {
+                ok = TimeFloor(paths, data, listSize, &times);
+            }
+        }
+        if (!ok) {
+            return false;
+        }
+        insert[round] = entry.total;
+        flush[round] = entry.flush;
+        replace[round] = entry.replace;
+        path[round] = entry.path;
+        lock[round] = entry.lock;
+        floorTotal[round] = times.total;
+        floorCopy[round] = times.copy;
+        floorFlush[round] = times.flush;
+        floorReplace[round] = times.replace;
     }
     wsprintfA(text,
-              "size=%lu repeats=%d insert_us=%lu copy_us=%lu flush_us=%lu unflushed_us=%lu "
-              "replace_us=%lu\r\n",
+              "size=%lu repeats=%d insert_us=%lu floor_us=%lu copy_us=%lu flush_us=%lu "
+              "replace_us=%lu path_us=%lu lock_us=%lu\r\n"
+              "floor_parts copy_us=%lu flush_us=%lu renames_us=%lu\r\n",
               static_cast<unsigned long>(listSize), repeats, Median(insert, repeats),
-              Median(copy, repeats), Median(flush, repeats), Median(unflushed, repeats),
-              Median(replace, repeats));
+              Median(floorTotal, repeats), Median(copy, repeats), Median(flush, repeats),
+              Median(replace, repeats), Median(path, repeats), Median(lock, repeats),
+              Median(floorCopy, repeats), Median(floorFlush, repeats),
+              Median(floorReplace, repeats));
     Print(text);
     return MeasureParts(paths, data, listSize, repeats);
 }
@@ -344,6 +530,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
     bool ok = MeasureSize(paths, data, capacity, 1u << 20, repeats) &&
               MeasureSize(paths, data, capacity, kLargest, repeats);
     DeleteFileA(paths.copy);
+    DeleteFileA(paths.temp);
+    DeleteFileA(paths.backup);
     DeleteFileA(paths.list);
     DeleteFileA(paths.target);
     HeapFree(GetProcessHeap(), 0, data);
