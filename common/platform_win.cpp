@@ -455,8 +455,20 @@ Bool EndDialog(Handle dialog, LongPtr result) {
 #endif
 
 #ifdef SEAM_MessageBoxA
+// USER32 is loaded only when a box is shown. The launcher needs nothing else of it, and
+// loading it, and the window system with it, is a good part of a small program's start; the
+// launcher shows a box only when another stage holds the mutex.
 int MessageBoxA(Handle owner, const char* text, const char* caption, unsigned type) {
-    return ::MessageBoxA(Window(owner), text, caption, type);
+    typedef int(WINAPI * MessageBoxProc)(HWND, LPCSTR, LPCSTR, UINT);
+    HMODULE user32 = ::LoadLibraryA("USER32.DLL");
+    FARPROC proc = user32 != nullptr ? ::GetProcAddress(user32, "MessageBoxA") : nullptr;
+    if (proc == nullptr) {
+        return 0;  // what MessageBoxA answers when it cannot show the box
+    }
+    // Through void (*)(void), which GCC lets stand for any function type.
+    MessageBoxProc messageBox =
+        reinterpret_cast<MessageBoxProc>(reinterpret_cast<void (*)(void)>(proc));
+    return messageBox(Window(owner), text, caption, type);
 }
 #endif
 
