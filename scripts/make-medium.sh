@@ -30,4 +30,6 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # PATH, which can take longer to start than a small image takes to write.
 PYTHON=/usr/bin/python3
 [ -x "$PYTHON" ] || PYTHON=python3
-exec "$PYTHON" "$ROOT/medium/make_medium.py" "$@"
+# Python may keep the builder's compiled modules (medium/__pycache__, which git ignores): with
+# PYTHONDONTWRITEBYTECODE set, as on some machines, it would compile them again at every run.
+exec env -u PYTHONDONTWRITEBYTECODE "$PYTHON" "$ROOT/medium/make_medium.py" "$@"
