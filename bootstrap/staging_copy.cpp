@@ -47,8 +47,14 @@ static bool MissingFromMedium(const char* source) {
     return error == os::kErrorFileNotFound || error == os::kErrorPathNotFound;
 }
 
+static bool MayStageIn(StagingOwners* owners, const char* directory, int32_t creation) {
+    return creation == 0 || StagingOwnerTrusted(owners, directory);
+}
+
 bool MayStageIn(const char* directory, int32_t creation) {
-    return creation == 0 || StagingOwnerTrusted(directory);
+    StagingOwners owners;
+    StartStagingOwners(&owners, directory);
+    return MayStageIn(&owners, directory, creation);
 }
 
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
@@ -57,11 +63,13 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
     bool prefixesFit =
         BuildPrefix(sourcePrefix, sourceDirectory) && BuildPrefix(destinationPrefix, stagingRoot);
 
+    StagingOwners owners;
+    StartStagingOwners(&owners, stagingRoot);
     if (prefixesFit) {
         for (const char* name : kStagingDirectories) {
             PathBuffer directory;
             if (CopyText(directory, destinationPrefix) && AppendText(directory, name) &&
-                !MayStageIn(directory, CreateDirectoryPath(directory))) {
+                !MayStageIn(&owners, directory, CreateDirectoryPath(directory))) {
                 return kEFail;  // another user's directory: nothing of ours goes there
             }
         }
@@ -88,7 +96,7 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
             // failed may be anyone's, and the installer runs it, or loads it as a library
             // from its own directory. So may a file we overwrote, while another user owns it
             // and may write it again. A row the medium lacks is passed over.
-            staged = staged && (copied ? StagingOwnerTrusted(destination) : !required);
+            staged = staged && (copied ? StagingOwnerTrusted(&owners, destination) : !required);
         } else if (i == kLauncherRow) {
             staged = false;
         }

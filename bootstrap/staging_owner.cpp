@@ -20,44 +20,45 @@ const unsigned char* const kTrustedOwners[] = {kSystemSid, kAdministratorsSid,
 
 // A self-relative descriptor with only an owner takes 20 bytes and the SID (68 at most); a
 // TOKEN_USER its record and the SID.
-constexpr unsigned kSecurityBufferSize = 256;
+constexpr unsigned kSecurityBufferSize = sizeof(StagingOwners::user);
 
-// Whether the volume of `path` keeps owners (NTFS does; FAT and CD file systems do not). When
-// that cannot be told, the owner is looked at all the same.
-bool VolumeKeepsOwners(const char* path) {
-    char root[4] = {path[0], ':', '\\', '\0'};
-    bool hasDrive = path[0] != '\0' && path[1] == ':';
-    os::Dword flags = 0;
-    // Without a drive letter ("\TEMP"), the current directory's drive.
-    if (!os::GetVolumeInformationA(hasDrive ? root : nullptr, nullptr, 0, nullptr, nullptr, &flags,
-                                   nullptr, 0)) {
-        return true;
+// Whether `owner` is the user this process runs as; false when that cannot be told. The user
+// is asked for once.
+bool IsRunningUser(StagingOwners* owners, const void* owner) {
+    if (!owners->userAsked) {
+        owners->userAsked = true;
+        os::Handle token = nullptr;
+        if (os::OpenProcessToken(os::CurrentProcess(), os::kTokenQuery, &token)) {
+            os::Dword needed = 0;
+            owners->userKnown = os::GetTokenInformation(token, os::kTokenUserClass, owners->user,
+                                                        sizeof owners->user, &needed) != 0;
+            os::CloseHandle(token);
+        }
     }
-    return (flags & os::kFsPersistentAcls) != 0;
-}
-
-// Whether `owner` is the user this process runs as; false when that cannot be told.
-bool IsRunningUser(const void* owner) {
-    os::Handle token = nullptr;
-    if (!os::OpenProcessToken(os::CurrentProcess(), os::kTokenQuery, &token)) {
+    if (!owners->userKnown) {
         return false;
     }
-    alignas(8) unsigned char buffer[kSecurityBufferSize];
-    os::Dword needed = 0;
-    bool same = false;
-    if (os::GetTokenInformation(token, os::kTokenUserClass, buffer, sizeof buffer, &needed)) {
-        os::TokenUser user;
-        __builtin_memcpy(&user, buffer, sizeof user);
-        same = os::EqualSid(user.sid, owner) != 0;
-    }
-    os::CloseHandle(token);
-    return same;
+    os::TokenUser user;
+    __builtin_memcpy(&user, owners->user, sizeof user);
+    return os::EqualSid(user.sid, owner) != 0;
 }
 
 }  // namespace
 
-bool StagingOwnerTrusted(const char* path) {
-    if (!VolumeKeepsOwners(path)) {
+void StartStagingOwners(StagingOwners* owners, const char* root) {
+    owners->userAsked = false;
+    owners->userKnown = false;
+    char drive[4] = {root[0], ':', '\\', '\0'};
+    bool hasDrive = root[0] != '\0' && root[1] == ':';
+    os::Dword flags = 0;
+    // Without a drive letter ("\TEMP"), the current directory's drive.
+    owners->volumeKeepsOwners = !os::GetVolumeInformationA(hasDrive ? drive : nullptr, nullptr, 0,
+                                                           nullptr, nullptr, &flags, nullptr, 0) ||
+                                (flags & os::kFsPersistentAcls) != 0;
+}
+
+bool StagingOwnerTrusted(StagingOwners* owners, const char* path) {
+    if (!owners->volumeKeepsOwners) {
         return true;
     }
     alignas(8) unsigned char descriptor[kSecurityBufferSize];
@@ -80,5 +81,5 @@ bool StagingOwnerTrusted(const char* path) {
             return true;
         }
     }
-    return IsRunningUser(owner);
+    return IsRunningUser(owners, owner);
 }
