@@ -51,27 +51,25 @@ char AsciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Where the first LF, or with `orCtrlZ` the first LF or Ctrl-Z, in old[from, to) is; `to` when
-// there is none. A list is mostly searched for line ends, so a word is tested at a time: XOR
-// with copies of a byte turns each such byte into a zero byte, and
-// (x - 0x0101...) & ~x & 0x8080... is non-zero exactly when x has a zero byte.
+// Where the first LF, or with `orCtrlZ` the first LF or Ctrl-Z, in old[from, to) is; `to`
+// when there is none. A list is mostly searched for line ends, so a word is tested at a time:
+// XOR with copies of LF turns each LF into a zero byte, and (x - 0x0101...) & ~x & 0x8080...
+// is non-zero exactly when x has a zero byte. LF (0x0A) and Ctrl-Z (0x1A) differ in bit 4
+// alone, so with that bit set in every byte first, one test finds either.
 size_t FindLineEnd(const char* old, size_t from, size_t to, bool orCtrlZ) {
     constexpr size_t kOnes = ~static_cast<size_t>(0) / 0xFF;
-    constexpr size_t kHighBits = kOnes * 0x80;
+    const unsigned char fold = orCtrlZ ? 0x10 : 0;
+    const size_t foldAll = kOnes * fold;
+    const size_t target = kOnes * static_cast<unsigned char>('\n' | fold);
     for (; to - from >= sizeof(size_t); from += sizeof(size_t)) {
         size_t word;
         __builtin_memcpy(&word, old + from, sizeof word);
-        size_t lineFeeds = word ^ (kOnes * '\n');
-        size_t found = (lineFeeds - kOnes) & ~lineFeeds & kHighBits;
-        if (orCtrlZ) {
-            size_t ctrlZs = word ^ (kOnes * static_cast<unsigned char>(kCtrlZ));
-            found |= (ctrlZs - kOnes) & ~ctrlZs & kHighBits;
-        }
-        if (found != 0) {
+        word = (word | foldAll) ^ target;
+        if (((word - kOnes) & ~word & kOnes * 0x80) != 0) {
             break;
         }
     }
-    while (from < to && old[from] != '\n' && !(orCtrlZ && old[from] == kCtrlZ)) {
+    while (from < to && (static_cast<unsigned char>(old[from]) | fold) != ('\n' | fold)) {
         ++from;
     }
     return from;
@@ -203,12 +201,13 @@ size_t ContinueRestartEdit(RestartEdit* edit, const char* old, size_t size, bool
         // A line is judged by its first 1022 characters, or by what it holds before its end.
         size_t window = size - at > kLongestLine ? at + kLongestLine : size;
         size_t stop = FindLineEnd(old, at, window, true);
+        bool atCtrlZ = stop < window && old[stop] == kCtrlZ;
         bool longLine = stop == window && window - at == kLongestLine;
         if (stop == window && !longLine && !last) {
             break;  // neither its end nor its first 1022 characters yet: fed again next time
         }
         size_t end = stop;  // the line's text as a reader in text mode sees it
-        if (stop < window && old[stop] == '\n' && stop > at && old[stop - 1] == '\r') {
+        if (!atCtrlZ && stop < window && stop > at && old[stop - 1] == '\r') {
             --end;  // CR LF is one line end
         }
         if (edit->phase == RestartEditPhase::kInSection && StartsAnotherSection(old, at, end)) {
@@ -221,14 +220,14 @@ size_t ContinueRestartEdit(RestartEdit* edit, const char* old, size_t size, bool
         if (edit->phase == RestartEditPhase::kBeforeSection && IsSectionHeader(old, at, end)) {
             edit->phase = RestartEditPhase::kInSection;
         }
-        if (stop < window && old[stop] == '\n') {
-            EndLine(*edit, old, stop, &pending, out);
-            at = stop + 1;
-        } else if (stop < window) {
+        if (atCtrlZ) {
             if (edit->phase != RestartEditPhase::kAfterEntry) {
                 EndTextAt(edit, old, stop, &pending, out);
             }
             at = stop;  // the Ctrl-Z itself is copied with what follows
+        } else if (stop < window) {
+            EndLine(*edit, old, stop, &pending, out);
+            at = stop + 1;
         } else {
             edit->inLongLine = longLine;
             at = window;  // a long line goes on; otherwise this was the list's last line
