@@ -86,6 +86,28 @@ ms() { awk -v u="$1" 'BEGIN { printf "%.1f", u / 1000 }'; }
 # ratio A B: A / B with three decimals.
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
+# list MICROSECONDS...: each in milliseconds, each after a blank.
+list() { for v in "$@"; do printf ' %s' "$(ms "$v")"; done; }
+
+# alternate SIDE_A SIDE_B: one untimed run of each (caches, the shell's first use), then
+# BENCH_RUNS timed runs of each, alternating which goes first, so that a slow spell of the
+# machine falls on both. Each side is a command that does one run and sets BENCH_US; their
+# times go to A_US and B_US.
+alternate() {
+    A_US=() B_US=()
+    "$1" && "$2"
+    local run
+    for run in $(seq "$BENCH_RUNS"); do
+        if [ $((run % 2)) = 1 ]; then
+            "$1" && A_US+=("$BENCH_US")
+            "$2" && B_US+=("$BENCH_US")
+        else
+            "$2" && B_US+=("$BENCH_US")
+            "$1" && A_US+=("$BENCH_US")
+        fi
+    done
+}
+
 # within VALUE GOAL: sets VERDICT to "within goal" when VALUE <= GOAL, else to "OVER GOAL"
 # (and BENCH_STATUS=1). It prints nothing: called in a command substitution, its BENCH_STATUS
 # would be lost with the subshell.

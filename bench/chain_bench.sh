@@ -86,25 +86,14 @@ set_personality "$PERSONALITY"
 bench_start
 bench_banner "Chain benchmark: setup -> _zorp.ex_ -> stand-in installer, small medium ($PERSONALITY personality)"
 
-run_real && run_floor  # warm-up
+alternate run_real run_floor
+chain_us=("${A_US[@]}") floor_us=("${B_US[@]}")
 echo "   both chains scheduled for deletion at restart:"
 printf '%s\n' "$REAL_RESTART_LIST" | sed 's/^/     /'
-
-chain_us=() floor_us=()
-for run in $(seq "$BENCH_RUNS"); do
-    if [ $((run % 2)) = 1 ]; then
-        run_real && chain_us+=("$BENCH_US")
-        run_floor && floor_us+=("$BENCH_US")
-    else
-        run_floor && floor_us+=("$BENCH_US")
-        run_real && chain_us+=("$BENCH_US")
-    fi
-done
 
 chain_median=$(median "${chain_us[@]}")
 floor_median=$(median "${floor_us[@]}")
 r=$(ratio "$chain_median" "$floor_median")
-list() { for v in "$@"; do printf ' %s' "$(ms "$v")"; done; }
 echo "   real chain   first start to last end, ms:$(list "${chain_us[@]}")  median $(ms "$chain_median")"
 echo "   floor chain  first start to last end, ms:$(list "${floor_us[@]}")  median $(ms "$floor_median")"
 within "$r" "$GOAL"

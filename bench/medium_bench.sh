@@ -44,19 +44,15 @@ run_side() {
     [ "$status" = 0 ] || { echo "   $1 failed:" && cat "$WORK/builder.out"; exit 1; } >&2
 }
 
+# The two sides, writing into OUT_FOLDER.
+run_builder() { run_side builder "$OUT_FOLDER"; }
+run_xorriso() { run_side xorriso "$OUT_FOLDER"; }
+
 # compare FOLDER WHERE: alternating runs into FOLDER; sets RATIO.
 compare() {
-    local folder=$1 run builder_us=() xorriso_us=()
-    run_side builder "$folder" && run_side xorriso "$folder"
-    for run in $(seq "$BENCH_RUNS"); do
-        if [ $((run % 2)) = 1 ]; then
-            run_side builder "$folder" && builder_us+=("$BENCH_US")
-            run_side xorriso "$folder" && xorriso_us+=("$BENCH_US")
-        else
-            run_side xorriso "$folder" && xorriso_us+=("$BENCH_US")
-            run_side builder "$folder" && builder_us+=("$BENCH_US")
-        fi
-    done
+    OUT_FOLDER=$1
+    alternate run_builder run_xorriso
+    local builder_us=("${A_US[@]}") xorriso_us=("${B_US[@]}") folder=$1
     local builder_median xorriso_median
     builder_median=$(median "${builder_us[@]}")
     xorriso_median=$(median "${xorriso_us[@]}")
@@ -67,7 +63,6 @@ compare() {
     echo "     the two images are $(cmp -s "$folder/builder.iso" "$folder/xorriso.iso" &&
         echo byte-identical || echo different); make-medium.sh / plain xorriso = $RATIO"
 }
-list() { for v in "$@"; do printf ' %s' "$(ms "$v")"; done; }
 
 echo "== Medium builder benchmark: the image of a $(($(du -sb "$WORK/payload" | cut -f1) / 1048576)) MB" \
     "payload, make-medium.sh against plain xorriso"

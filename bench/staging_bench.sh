@@ -69,24 +69,14 @@ set_personality nt
 bench_start
 bench_banner "Staging benchmark: 21 files, $((MEDIUM_BYTES / 1048576)) MB, from E: to C:\\windows\\TEMP"
 
-SETUP='E:\setup.exe'
-FLOOR='E:\bench_floor.exe'
-run_side setup "$SETUP" && run_side floor "$FLOOR"  # warm-up: caches, first use of the shell
-setup_us=() floor_us=()
-for run in $(seq "$BENCH_RUNS"); do
-    if [ $((run % 2)) = 1 ]; then
-        run_side setup "$SETUP" && setup_us+=("$BENCH_US")
-        run_side floor "$FLOOR" && floor_us+=("$BENCH_US")
-    else
-        run_side floor "$FLOOR" && floor_us+=("$BENCH_US")
-        run_side setup "$SETUP" && setup_us+=("$BENCH_US")
-    fi
-done
+run_setup() { run_side setup 'E:\setup.exe'; }
+run_floor() { run_side floor 'E:\bench_floor.exe'; }
+alternate run_setup run_floor
+setup_us=("${A_US[@]}") floor_us=("${B_US[@]}")
 
 setup_median=$(median "${setup_us[@]}")
 floor_median=$(median "${floor_us[@]}")
 r=$(ratio "$setup_median" "$floor_median")
-list() { for v in "$@"; do printf ' %s' "$(ms "$v")"; done; }
 echo "   setup.exe   start to hand-off, ms:$(list "${setup_us[@]}")  median $(ms "$setup_median")"
 echo "   floor       start to hand-off, ms:$(list "${floor_us[@]}")  median $(ms "$floor_median")"
 within "$r" 1.10
