@@ -827,9 +827,9 @@ void CheckLauncherRun(const LauncherScenario& scenario, const std::vector<Entry>
             staged.push_back(entry);
         }
     }
-    if (InstallerEnded() && !DiffTrees(staged, gInstallerSaw).removed.empty()) {
-        violations->push_back("the installer ran without " +
-                              Joined(DiffTrees(staged, gInstallerSaw).removed));
+    std::vector<std::string> missing = DiffTrees(staged, gInstallerSaw).removed;
+    if (InstallerEnded() && !missing.empty()) {
+        violations->push_back("the installer ran without " + Joined(missing));
     }
     for (const std::vector<std::string>* list : {&diff.added, &diff.changed}) {
         for (const std::string& path : *list) {

@@ -818,10 +818,6 @@ void SetFileInUse(const std::string& path, bool inUse) {
     }
 }
 
-void SetUser(const std::string& sid) {
-    M().user = sid;
-}
-
 bool SetOwner(const std::string& path, const std::string& sid) {
     Node* node = Walk(path, false, false, nullptr);
     if (node != nullptr) {
@@ -965,7 +961,7 @@ uint32_t model::CreateProcessFor(int recordIndex, ProgramMain main, const std::s
     process.main = main;
     process.commandLine = commandLine;
     auto parent = m.processes.find(parentId);
-    process.user = parent != m.processes.end() ? parent->second.user : m.user;
+    process.user = parent != m.processes.end() ? parent->second.user : kInstallingUserSid;
     m.processes[process.id] = process;
     m.records[recordIndex].processId = process.id;
     m.records[recordIndex].started = true;

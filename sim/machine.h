@@ -91,16 +91,15 @@ void SetShortName(const std::string& path, const std::string& shortName);
 
 // ---- Owners (Windows NT). Each file and directory has an owner, a SID in its text form; a
 // process runs as a user and owns what it creates. The test's own calls and the helpers above
-// create as Administrators; programs the test starts run as kInstallingUserSid unless
-// SetUser says otherwise, and pass their user on to what they start. Windows 95/98 have no
-// owners: there the security functions fail with 120 (not implemented).
+// create as Administrators; programs the test starts run as kInstallingUserSid and pass their
+// user on to what they start. Windows 95/98 have no owners: there the security functions fail
+// with 120 (not implemented).
 constexpr const char* kInstallingUserSid = "S-1-5-21-1004336348-1177238915-682003330-1000";
 constexpr const char* kOtherUserSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
 constexpr const char* kAdministratorsSid = "S-1-5-32-544";
 constexpr const char* kSystemSid = "S-1-5-18";
 constexpr const char* kTrustedInstallerSid =
     "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-void SetUser(const std::string& sid);
 bool SetOwner(const std::string& path, const std::string& sid);  // "" : no owner recorded
 std::string Owner(const std::string& path);                      // "" when absent
 // Whether the drive keeps owners, as NTFS does; FAT and CD-ROMs do not. New fixed drives do,

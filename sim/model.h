@@ -136,7 +136,6 @@ struct Machine {
     std::string windowsDirectory;
     std::string systemDirectory;
     std::string currentDirectory;
-    std::string user = kInstallingUserSid;  // whom the programs the test starts run as
     os::Dword platform = os::kPlatformNt;
     bool versionQueryFails = false;
     int bitsPerPixel = 32;
