@@ -79,6 +79,8 @@ EXPECTED = {
 
 # ---- The file
 
+IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE = 0x20, 0x20000000
+
 
 class Pe:
     """The parts of a PE file that the checks read."""
@@ -100,15 +102,23 @@ class Pe:
         self.os_version = struct.unpack_from('<HH', data, self.opt + 40)
         self.subsystem_version = struct.unpack_from('<HH', data, self.opt + 48)
         self.subsystem = struct.unpack_from('<H', data, self.opt + 68)[0]
+        self.entry_point = struct.unpack_from('<I', data, self.opt + 16)[0]
+        # PE32 only: PE32+ widens the image base to 64 bits at offset 24.
+        self.image_base = struct.unpack_from('<I', data, self.opt + 28)[0]
         directories = self.opt + (112 if self.magic == 0x20B else 96)
         self.directories = [struct.unpack_from('<II', data, directories + 8 * i)
                             for i in range(16)]
         self.sections = []
+        # (name, address, size in memory, file offset) of the sections Windows may execute.
+        self.code_sections = []
         table = self.opt + optional_size
         for i in range(sections):
             name, vsize, va, raw_size, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
-            self.sections.append((name.rstrip(b'\0').decode('ascii', 'replace'), va,
-                                  max(vsize, raw_size), raw))
+            name = name.rstrip(b'\0').decode('ascii', 'replace')
+            self.sections.append((name, va, max(vsize, raw_size), raw))
+            flags = struct.unpack_from('<I', data, table + 40 * i + 36)[0]
+            if flags & (IMAGE_SCN_CNT_CODE | IMAGE_SCN_MEM_EXECUTE):
+                self.code_sections.append((name, va, vsize, raw))
 
     def offset(self, rva):
         for _, va, size, raw in self.sections:
