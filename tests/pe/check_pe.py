@@ -28,7 +28,7 @@ ALLOWED_DLLS = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'SHELL32.DLL', 'COMCT
 # Runtime DLLs that would mean a C or C++ runtime got linked in; named in the message.
 RUNTIME_HINTS = ('MSVCRT', 'UCRT', 'API-MS-WIN-CRT', 'LIBGCC', 'LIBSTDC++', 'LIBWINPTHREAD')
 
-RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION = 3, 5, 14, 16
+RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 TYPE_NAMES = {1: 'cursor', 2: 'bitmap', 3: 'icon', 4: 'menu', 5: 'dialog', 6: 'string table',
               9: 'accelerators', 12: 'group cursor', 14: 'group icon', 16: 'version',
               24: 'manifest'}
@@ -51,7 +51,9 @@ EXPECTED = {
     'setup': {
         'name': 'setup.exe',
         # type -> resource names; None where the names are the resource compiler's choice.
-        'resources': {RT_ICON: None, RT_DIALOG: [103], RT_GROUP_ICON: [102], RT_VERSION: [1]},
+        # The manifest's content is check_manifest.py's concern.
+        'resources': {RT_ICON: None, RT_DIALOG: [103], RT_GROUP_ICON: [102], RT_VERSION: [1],
+                      RT_MANIFEST: [1]},
         'icon_group': (102, 4),
         'dialog': {
             'id': 103,
@@ -72,7 +74,7 @@ EXPECTED = {
     },
     'launcher': {
         'name': '_zorp.ex_',
-        'resources': {RT_VERSION: [1]},
+        'resources': {RT_VERSION: [1], RT_MANIFEST: [1]},
     },
 }
 
