@@ -28,14 +28,13 @@ the check notices each one.
 """
 
 import argparse
+import functools
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 
-from check_pe import Pe
+from check_pe import Pe, check_programs, notices_damage, report
 
 PREFIXES = {0x26, 0x2E, 0x36, 0x3E, 0x64, 0x65, 0x66, 0x67, 0xF0, 0xF2, 0xF3}
 
@@ -162,7 +161,7 @@ def why_not_386(code, text):
 
 
 def check(path, objdump):
-    """(problems, summary) for one program."""
+    """(problems, summary) for one program; the summary ends in the verdict."""
     with open(path, 'rb') as f:
         pe = Pe(f.read())
     try:
@@ -212,16 +211,7 @@ def check(path, objdump):
                   sum(p[1] for p in data),
                   ', '.join('%d %s' % (len([p for p in data if p[2] == k]), k) for k in kinds)
                   or 'none', between, ', '.join(code_map.libgcc) or 'none'))
-    return problems, summary
-
-
-def report(path, problems, summary):
-    if problems:
-        print('FAIL %s' % path)
-        for problem in problems:
-            print('  - ' + problem)
-    else:
-        print('ok   %s: %s' % (path, summary))
+    return problems, summary + '; none a 386 lacks'
 
 
 # Instructions planted in place of one of the same length, and the word the report must hold.
@@ -232,41 +222,30 @@ SELF_TEST_PLANTS = [
 ]
 
 
+def overwrite(data, at, new):
+    data[at:at + len(new)] = new
+
+
 def self_test(path, objdump):
     problems, summary = check(path, objdump)
     if problems:
         report(path, problems, summary)
         return ['the self-test needs a program that passes the check']
     with open(path, 'rb') as f:
-        good = f.read()
-    pe = Pe(good)
+        pe = Pe(f.read())
     _, va, _, raw = [s for s in pe.code_sections if s[0] == '.text'][0]
     with open(path + '.map') as f:
-        code_map = CodeMap(f.read())
-    first = [p for p in code_map.pieces if p[3]][0]
+        first = [p for p in CodeMap(f.read()).pieces if p[3]][0]
     instructions = decode(objdump, path, first[0], first[0] + first[1])
-    failures = []
-    work = tempfile.mkdtemp(prefix='check_instructions_')
-    try:
-        for label, plant, word in SELF_TEST_PLANTS:
-            # In place of the first instruction of the same length in the entry's piece.
-            target = [i for i in instructions if len(i[1]) == len(plant)][0]
-            at = raw + target[0] - pe.image_base - va
-            data = bytearray(good)
-            data[at:at + len(plant)] = plant
-            planted = os.path.join(work, os.path.basename(path))
-            with open(planted, 'wb') as f:
-                f.write(data)
-            shutil.copyfile(path + '.map', planted + '.map')
-            problems, _ = check(planted, objdump)
-            if any(word in problem for problem in problems):
-                print('ok   noticed %s at 0x%x' % (label, target[0]))
-            else:
-                failures.append('%s at 0x%x went unnoticed (report: %s)' % (
-                    label, target[0], problems or 'none'))
-    finally:
-        shutil.rmtree(work)
-    return failures
+    faults = []
+    for label, plant, word in SELF_TEST_PLANTS:
+        # In place of the first instruction of the same length in the first piece.
+        address = [i[0] for i in instructions if len(i[1]) == len(plant)][0]
+        at = raw + address - pe.image_base - va
+        faults.append(('%s at 0x%x' % (label, address), word,
+                       functools.partial(overwrite, at=at, new=plant)))
+    return notices_damage(path, faults, lambda planted: check(planted, objdump)[0],
+                          companions=['.map'])
 
 
 def main():
@@ -275,20 +254,12 @@ def main():
     parser.add_argument('--self-test', action='store_true')
     parser.add_argument('programs', nargs='+')
     options = parser.parse_args()
-    failed = False
     if options.self_test:
         failures = self_test(options.programs[0], options.objdump)
         report('check_instructions self-test', failures, 'every plant noticed')
-        failed = bool(failures)
-    else:
-        for path in options.programs:
-            try:
-                problems, summary = check(path, options.objdump)
-            except (OSError, ValueError) as error:
-                problems, summary = ['cannot be read: %s' % error], ''
-            report(path, problems, summary + '; none a 386 lacks')
-            failed = failed or bool(problems)
-    return 1 if failed else 0
+        return 1 if failures else 0
+    passed = check_programs(options.programs, lambda path: check(path, options.objdump))
+    return 0 if passed else 1
 
 
 if __name__ == '__main__':

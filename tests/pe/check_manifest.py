@@ -22,7 +22,7 @@ import io
 import sys
 import xml.etree.ElementTree as ElementTree
 
-from check_pe import Pe, RT_MANIFEST
+from check_pe import Pe, RT_MANIFEST, check_programs
 
 ASM_V1 = 'urn:schemas-microsoft-com:asm.v1'
 ASM_V3 = 'urn:schemas-microsoft-com:asm.v3'
@@ -110,18 +110,9 @@ def main():
         print('usage: check_manifest.py setup|launcher PROGRAM', file=sys.stderr)
         return 2
     kind, path = sys.argv[1:]
-    try:
-        problems = check(kind, path)
-    except (OSError, ValueError) as error:
-        problems = ['cannot be read: %s' % error]
-    if problems:
-        print('FAIL %s' % path)
-        for problem in problems:
-            print('  - ' + problem)
-        return 1
-    print('ok   %s: %s, trustInfo in %s alone, supportedOS %s' % (
-        path, LEVELS[kind], ASM_V3, ', '.join(SUPPORTED_OS.values())))
-    return 0
+    summary = '%s, trustInfo in %s alone, supportedOS %s' % (
+        LEVELS[kind], ASM_V3, ', '.join(SUPPORTED_OS.values()))
+    return 0 if check_programs([path], lambda path: (check(kind, path), summary)) else 1
 
 
 if __name__ == '__main__':

@@ -471,13 +471,55 @@ def check(kind, path, windres):
     return problems
 
 
-def report(path, problems):
+def report(path, problems, summary=None):
+    """Prints the verdict on one file: its problems, or ok with what was seen."""
     if problems:
         print('FAIL %s' % path)
         for problem in problems:
             print('  - ' + problem)
     else:
-        print('ok   %s' % path)
+        print('ok   %s%s' % (path, ': ' + summary if summary else ''))
+
+
+def check_programs(paths, check_one):
+    """Reports check_one(path) -> (problems, summary) on each file; True when all pass."""
+    passed = True
+    for path in paths:
+        try:
+            problems, summary = check_one(path)
+        except (OSError, ValueError) as error:
+            problems, summary = ['cannot be read: %s' % error], None
+        report(path, problems, summary)
+        passed = passed and not problems
+    return passed
+
+
+def notices_damage(path, faults, check_copy, companions=()):
+    """Damages copies of the good file at `path`, one for each (label, word, damage) in
+    `faults` (damage changes a bytearray of the file in place), and runs check_copy(copy) ->
+    problems on each; files path + suffix, for each suffix in `companions`, go beside each
+    copy. Returns a line for each damage whose problems lack its word."""
+    with open(path, 'rb') as f:
+        good = f.read()
+    failures = []
+    work = tempfile.mkdtemp(prefix='check_pe_')
+    try:
+        for label, word, damage in faults:
+            data = bytearray(good)
+            damage(data)
+            damaged = os.path.join(work, os.path.basename(path))
+            with open(damaged, 'wb') as f:
+                f.write(data)
+            for suffix in companions:
+                shutil.copyfile(path + suffix, damaged + suffix)
+            problems = check_copy(damaged)
+            if any(word in problem for problem in problems):
+                print('ok   noticed %s' % label)
+            else:
+                failures.append('%s went unnoticed (report: %s)' % (label, problems or 'none'))
+    finally:
+        shutil.rmtree(work)
+    return failures
 
 
 # Damage done to a copy of a good setup.exe, and a word the check must use about it.
@@ -518,30 +560,15 @@ SELF_TEST_FAULTS = [
 
 
 def self_test(path, windres):
-    failures = []
     baseline = check('setup', path, windres)
     if baseline:
         report(path, baseline)
         return ['the self-test needs a setup.exe that passes the check']
     with open(path, 'rb') as f:
-        good = f.read()
-    pe = Pe(good)
-    work = tempfile.mkdtemp(prefix='check_pe_')
-    try:
-        for label, word, damage in SELF_TEST_FAULTS:
-            data = bytearray(good)
-            damage(pe, data)
-            damaged = os.path.join(work, 'setup.exe')
-            with open(damaged, 'wb') as f:
-                f.write(data)
-            problems = check('setup', damaged, windres)
-            if not any(word in problem for problem in problems):
-                failures.append('%s went unnoticed (report: %s)' % (label, problems or 'none'))
-            else:
-                print('ok   noticed %s' % label)
-    finally:
-        shutil.rmtree(work)
-    return failures
+        pe = Pe(f.read())
+    faults = [(label, word, lambda data, damage=damage: damage(pe, data))
+              for label, word, damage in SELF_TEST_FAULTS]
+    return notices_damage(path, faults, lambda damaged: check('setup', damaged, windres))
 
 
 def main():

@@ -16,12 +16,11 @@ the check notices each one.
 """
 
 import argparse
+import functools
 import os
-import shutil
 import sys
-import tempfile
 
-from check_pe import Pe
+from check_pe import Pe, check_programs, notices_damage, replace_once, report
 
 EXPORTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'win95-exports')
 # Lists of our own, which carry the source of each name on its line.
@@ -72,15 +71,6 @@ def check(path, exports):
         sum(len(f) for _, f in imports), ', '.join(counts))
 
 
-def report(path, problems, summary):
-    if problems:
-        print('FAIL %s' % path)
-        for problem in problems:
-            print('  - ' + problem)
-    else:
-        print('ok   %s: %s' % (path, summary))
-
-
 # (what was done, the name in setup.exe, the name put in its place, the word the report must
 # hold). The new name is no longer than the old, and NULs fill the rest of its entry.
 SELF_TEST_RENAMES = [
@@ -95,30 +85,12 @@ def self_test(path, exports):
     if problems:
         report(path, problems, summary)
         return ['the self-test needs a setup.exe that passes the check']
-    with open(path, 'rb') as f:
-        good = f.read()
-    failures = []
-    work = tempfile.mkdtemp(prefix='check_win95_imports_')
-    try:
-        for label, old, new, word in SELF_TEST_RENAMES:
-            data = bytearray(good)
-            entry = old.encode('ascii') + b'\0'
-            at = data.find(entry)
-            if at < 0:
-                failures.append('%s: setup.exe imports no %s to rename' % (label, old))
-                continue
-            data[at:at + len(entry)] = new.encode('ascii').ljust(len(entry), b'\0')
-            renamed = os.path.join(work, 'setup.exe')
-            with open(renamed, 'wb') as f:
-                f.write(data)
-            problems, _ = check(renamed, exports)
-            if any(word in problem for problem in problems):
-                print('ok   noticed %s (%s)' % (label, new))
-            else:
-                failures.append('%s went unnoticed (report: %s)' % (label, problems or 'none'))
-    finally:
-        shutil.rmtree(work)
-    return failures
+    faults = []
+    for label, old, new, word in SELF_TEST_RENAMES:
+        entry = old.encode('ascii') + b'\0'
+        faults.append(('%s (%s)' % (label, new), word, functools.partial(
+            replace_once, old=entry, new=new.encode('ascii').ljust(len(entry), b'\0'))))
+    return notices_damage(path, faults, lambda renamed: check(renamed, exports)[0])
 
 
 def main():
@@ -130,21 +102,11 @@ def main():
     if problems:
         report(EXPORTS, problems, '')
         return 1
-    failed = False
     if options.self_test:
         failures = self_test(options.programs[0], exports)
         report('check_win95_imports self-test', failures, 'every rename noticed')
-        failed = bool(failures)
-    else:
-        for path in options.programs:
-            try:
-                problems, summary = check(path, exports)
-            except (OSError, ValueError) as error:
-                problems, summary = ['cannot be read: %s' % error], ''
-            report(path, problems, summary)
-            failed = failed or bool(problems)
-    return 1 if failed else 0
-
+        return 1 if failures else 0
+    return 0 if check_programs(options.programs, lambda path: check(path, exports)) else 1
 
 if __name__ == '__main__':
     sys.exit(main())
