@@ -89,53 +89,12 @@ std::string SidText(const unsigned char* bytes, size_t size) {
     return text;
 }
 
-// ---- Text
-
-unsigned char UpperChar(unsigned char c) {
-    if (c >= 'a' && c <= 'z') {
-        return static_cast<unsigned char>(c - 32);
-    }
-    // Code page 1252: the accented small letters sit 32 above their capitals (but for the
-    // division sign 0xF7), and four capitals live elsewhere.
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) {
-        return static_cast<unsigned char>(c - 32);
-    }
-    switch (c) {
-        case 0x9A:
-            return 0x8A;
-        case 0x9C:
-            return 0x8C;
-        case 0x9E:
-            return 0x8E;
-        case 0xFF:
-            return 0x9F;
-        default:
-            return c;
-    }
-}
-
-std::string Upper(const std::string& text) {
-    std::string result(text);
-    for (char& c : result) {
-        c = static_cast<char>(UpperChar(static_cast<unsigned char>(c)));
-    }
-    return result;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    return Upper(a) == Upper(b);
-}
-
 // ---- Processes
 
 Process& Current() {
     Machine& m = M();
     uint32_t id = m.running.empty() ? kHostProcessId : m.running.back();
     return m.processes[id];
-}
-
-void SetError(os::Dword error) {
-    Current().lastError = error;
 }
 
 // ---- Paths
@@ -1315,40 +1274,6 @@ int Restart() {
     }
     m.cursor = kArrowCursor;
     return deleted;
-}
-
-// ---- Calls and faults
-
-const std::vector<Call>& Calls() {
-    return M().calls;
-}
-void ClearCalls() {
-    M().calls.clear();
-}
-
-void BeforeCall(const std::string& op, const std::string& path, int nth,
-                const std::function<void()>& action) {
-    Interleaving interleaving;
-    interleaving.op = op;
-    interleaving.path = path;
-    interleaving.nth = nth;
-    interleaving.action = action;
-    M().interleavings.push_back(interleaving);
-}
-
-void AddFault(const FaultRule& rule) {
-    FaultState state;
-    state.rule = rule;
-    M().faults.push_back(state);
-}
-
-void ClearFaults() {
-    M().faults.clear();
-    M().faultsFired = 0;
-}
-
-int FaultsFired() {
-    return M().faultsFired;
 }
 
 }  // namespace sim

@@ -22,6 +22,22 @@ namespace model {
 constexpr uint32_t kOutsideProcessId = 2;
 constexpr uint32_t kHostProcessId = 1;
 
+// Windows error numbers that common/platform.h does not name.
+enum : os::Dword {
+    kErrorNotSameDevice = 17,
+    kErrorInvalidName = 123,
+    kErrorBadExeFormat = 193,
+    kErrorDirectory = 267,
+    kErrorNotOwner = 288,
+    kErrorInvalidWindowHandle = 1400,
+    kErrorCannotFindWindowClass = 1407,
+    kErrorControlIdNotFound = 1421,
+    kErrorResourceTypeNotFound = 1813,
+    kErrorResourceNameNotFound = 1814,
+    kErrorInvalidSecurityDescriptor = 1338,
+    kErrorNoToken = 1008,
+};
+
 struct Node {
     std::string name;  // as created
     bool directory = false;
@@ -194,14 +210,21 @@ Machine& M();
 std::string SidBytes(const std::string& text);
 std::string SidText(const unsigned char* bytes, size_t size);
 
-// Text.
+// Calls (calls.cpp): every platform function logs itself; a fallible one enters, and fails
+// when Enter says a fault rule fired.
+void Log(const char* op, const std::string& argument);
+bool Enter(const char* op, const char* argument, const char* second = nullptr);
+void SetError(os::Dword error);  // the running process's last error
+
+// Text (text.cpp).
 unsigned char UpperChar(unsigned char c);  // CharUpperA in code page 1252
 std::string Upper(const std::string& text);
 bool EqualNoCase(const std::string& a, const std::string& b);
+std::string Text(const char* text);  // "" for nullptr
+os::Dword CopyOut(const std::string& text, char* buffer, os::Dword capacity);
 
 // Processes: the one whose code is running (the test itself when none is).
 Process& Current();
-void SetError(os::Dword error);
 
 // Paths and the file tree.
 Drive* FindDrive(char letter);

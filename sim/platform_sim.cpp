@@ -18,22 +18,6 @@ using namespace sim::model;
 
 namespace {
 
-// Windows error numbers that common/platform.h does not name.
-enum : os::Dword {
-    kErrorNotSameDevice = 17,
-    kErrorInvalidName = 123,
-    kErrorBadExeFormat = 193,
-    kErrorDirectory = 267,
-    kErrorNotOwner = 288,
-    kErrorInvalidWindowHandle = 1400,
-    kErrorCannotFindWindowClass = 1407,
-    kErrorControlIdNotFound = 1421,
-    kErrorResourceTypeNotFound = 1813,
-    kErrorResourceNameNotFound = 1814,
-    kErrorInvalidSecurityDescriptor = 1338,
-    kErrorNoToken = 1008,
-};
-
 // FS_CASE_IS_PRESERVED: every file system here keeps the case of names.
 const os::Dword kFsCaseIsPreserved = 0x2;
 // A self-relative security descriptor: revision, padding, control, then the offsets of owner,
@@ -49,140 +33,6 @@ const int kProgressBarId = 1000;
 const uint64_t kClusterBytes = 8 * 512;
 // CreateDirectoryA leaves room for an 8.3 name below the new directory: MAX_PATH - 12.
 const size_t kMaxDirectoryChars = 248;
-
-struct Fallible {
-    const char* op;
-    os::Dword error;  // the realistic default
-};
-
-const Fallible kFallible[] = {
-    {"CreateMutexA", os::kErrorAccessDenied},
-    {"WaitForSingleObject", os::kErrorInvalidHandle},
-    {"ReleaseMutex", kErrorNotOwner},
-    {"CreateProcessA", os::kErrorFileNotFound},
-    {"GetCurrentDirectoryA", os::kErrorAccessDenied},
-    {"GetWindowsDirectoryA", os::kErrorAccessDenied},
-    {"GetSystemDirectoryA", os::kErrorAccessDenied},
-    {"CreateDirectoryA", os::kErrorAccessDenied},
-    {"RemoveDirectoryA", os::kErrorAccessDenied},
-    {"GetFullPathNameA", os::kErrorPathNotFound},
-    {"GetLogicalDriveStringsA", os::kErrorAccessDenied},
-    {"GetDriveTypeA", os::kErrorPathNotFound},
-    {"GetDiskFreeSpaceA", os::kErrorNotReady},
-    {"GetFileAttributesA", os::kErrorAccessDenied},
-    {"SetFileAttributesA", os::kErrorAccessDenied},
-    {"SHFileOperationA", os::kErrorAccessDenied},
-    {"DeleteFileA", os::kErrorAccessDenied},
-    {"MoveFileA", os::kErrorAccessDenied},
-    {"MoveFileExA", os::kErrorAccessDenied},
-    {"GetShortPathNameA", os::kErrorFileNotFound},
-    {"CreateFileA", os::kErrorSharingViolation},
-    {"ReadFile", os::kErrorAccessDenied},
-    {"WriteFile", os::kErrorDiskFull},
-    {"GetFileSize", os::kErrorAccessDenied},
-    {"FlushFileBuffers", os::kErrorAccessDenied},
-    {"HeapAlloc", os::kErrorNotEnoughMemory},
-    {"GetVersionExA", os::kErrorInvalidParameter},
-    {"GetDC", os::kErrorNotEnoughMemory},
-    {"CreateDialogParamA", kErrorResourceTypeNotFound},
-    {"GetDlgItem", kErrorControlIdNotFound},
-    {"MessageBoxA", os::kErrorNotEnoughMemory},
-    {"GetVolumeInformationA", os::kErrorNotReady},
-    {"GetFileSecurityA", os::kErrorAccessDenied},
-    {"GetSecurityDescriptorOwner", kErrorInvalidSecurityDescriptor},
-    {"OpenProcessToken", os::kErrorAccessDenied},
-    {"GetTokenInformation", os::kErrorAccessDenied},
-    {"EqualSid", os::kErrorInvalidParameter},
-};
-
-const Fallible* FindFallible(const char* op) {
-    for (const Fallible& entry : kFallible) {
-        if (strcmp(entry.op, op) == 0) {
-            return &entry;
-        }
-    }
-    return nullptr;
-}
-
-std::string Text(const char* text) {
-    return text == nullptr ? std::string() : text;
-}
-
-// A rule's path names the call's argument when the two are equal without regard to case,
-// as given or as full paths.
-bool PathMatches(const std::string& rulePath, const char* argument) {
-    if (argument == nullptr) {
-        return false;
-    }
-    if (EqualNoCase(rulePath, argument)) {
-        return true;
-    }
-    Path a;
-    Path b;
-    const std::string& current = Current().currentDirectory;
-    return ParsePath(rulePath.c_str(), current, &a, false) == 0 &&
-           ParsePath(argument, current, &b, false) == 0 && EqualNoCase(PathText(a), PathText(b));
-}
-
-void Log(const char* op, const std::string& argument) {
-    Call call;
-    call.processId = Current().id;
-    call.op = op;
-    call.arg = argument;
-    M().calls.push_back(call);
-}
-
-// Logs the call. For a fallible operation, counts it against every fault rule; true when a
-// rule fires, the last error then being the rule's error (or the operation's default).
-bool Enter(const char* op, const char* argument, const char* second = nullptr) {
-    Log(op, Text(argument));
-    Machine& m = M();
-    std::function<void()> action;
-    for (Interleaving& other : m.interleavings) {
-        if (other.op == op &&
-            (other.path.empty() || PathMatches(other.path, argument) ||
-             PathMatches(other.path, second)) &&
-            ++other.seen == other.nth) {
-            action = other.action;
-        }
-    }
-    if (action) {
-        action();  // another program's moment, before this call is carried out
-    }
-    const Fallible* fallible = FindFallible(op);
-    if (fallible == nullptr) {
-        return false;
-    }
-    bool fire = false;
-    os::Dword error = 0;
-    for (FaultState& state : m.faults) {
-        const FaultRule& rule = state.rule;
-        if (!rule.op.empty() && rule.op != op) {
-            continue;
-        }
-        if (!rule.path.empty() && !PathMatches(rule.path, argument) &&
-            !PathMatches(rule.path, second)) {
-            continue;
-        }
-        ++state.eligible;
-        bool fires = false;
-        if (rule.nth <= 0) {
-            fires = !rule.once || !state.fired;
-        } else {
-            fires = rule.once ? state.eligible == rule.nth : state.eligible >= rule.nth;
-        }
-        if (fires && !fire) {
-            fire = true;
-            state.fired = true;
-            ++m.faultsFired;
-            error = rule.error != 0 ? rule.error : fallible->error;
-        }
-    }
-    if (fire) {
-        SetError(error);
-    }
-    return fire;
-}
 
 std::string ResourceText(const char* name) {
     uintptr_t value = reinterpret_cast<uintptr_t>(name);
@@ -260,17 +110,6 @@ void RemoveFromTree(Node* node, Drive* drive) {
     DetachChild(node);
 }
 
-// Copies the `size` characters of `text` and a NUL when `capacity` holds them; returns the
-// Windows result: the length without NUL, or the needed size with NUL when it doesn't fit.
-os::Dword CopyOut(const std::string& text, char* buffer, os::Dword capacity) {
-    os::Dword length = static_cast<os::Dword>(text.size());
-    if (buffer == nullptr || capacity < length + 1) {
-        return length + 1;
-    }
-    memcpy(buffer, text.c_str(), length + 1);
-    return length;
-}
-
 Window* LiveWindow(os::Handle handle) {
     auto it = M().windows.find(reinterpret_cast<uintptr_t>(handle));
     if (it == M().windows.end() || !it->second.alive) {
@@ -283,32 +122,7 @@ os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool
 
 }  // namespace
 
-namespace sim {
-const std::vector<std::string>& FallibleOperations() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> list;
-        for (const Fallible& entry : kFallible) {
-            list.push_back(entry.op);
-        }
-        return list;
-    }();
-    return names;
-}
-}  // namespace sim
-
 namespace os {
-
-// ---- Errors
-
-Dword GetLastError() {
-    Log("GetLastError", "");
-    return Current().lastError;
-}
-
-void SetLastError(Dword error) {
-    Log("SetLastError", "");
-    Current().lastError = error;
-}
 
 // ---- Single instance
 
@@ -1560,57 +1374,6 @@ void UpdateWindow(Handle window) {
     if (target != nullptr && target->kind == WindowKind::kDialog) {
         ++target->progress.paints;
     }
-}
-
-// ---- ANSI text
-
-char* CharUpperA(char* text) {
-    uintptr_t value = reinterpret_cast<uintptr_t>(text);
-    // A "pointer" below 64K is a single character in its low byte.
-    if (value < 0x10000) {
-        Log("CharUpperA", "");
-        return reinterpret_cast<char*>(static_cast<uintptr_t>(UpperChar(value & 0xFF)));
-    }
-    Log("CharUpperA", text);
-    for (char* p = text; *p != '\0'; ++p) {
-        *p = static_cast<char>(UpperChar(static_cast<unsigned char>(*p)));
-    }
-    return text;
-}
-
-int lstrlenA(const char* text) {
-    Log("lstrlenA", Text(text));
-    return text == nullptr ? 0 : static_cast<int>(strlen(text));
-}
-
-static int Compare(const char* a, const char* b, bool ignoreCase) {
-    if (a == nullptr || b == nullptr) {
-        return a == b ? 0 : (a == nullptr ? -1 : 1);
-    }
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a);
-        unsigned char y = static_cast<unsigned char>(*b);
-        if (ignoreCase) {
-            x = UpperChar(x);
-            y = UpperChar(y);
-        }
-        if (x != y) {
-            return x < y ? -1 : 1;
-        }
-        if (x == 0) {
-            return 0;
-        }
-    }
-}
-
-int lstrcmpA(const char* a, const char* b) {
-    Log("lstrcmpA", Text(a));
-    return Compare(a, b, false);
-}
-
-int lstrcmpiA(const char* a, const char* b) {
-    Log("lstrcmpiA", Text(a));
-    return Compare(a, b, true);
 }
 
 }  // namespace os
