@@ -32,63 +32,6 @@ Machine& M() {
     return machine;
 }
 
-// ---- Security identifiers
-
-// Revision 1, the count of sub-authorities, the authority in 6 bytes (big-endian), then each
-// sub-authority in 4 bytes (little-endian).
-std::string SidBytes(const std::string& text) {
-    if (text.compare(0, 4, "S-1-") != 0) {
-        return "";
-    }
-    std::vector<uint64_t> numbers;
-    size_t at = 4;
-    while (at <= text.size()) {
-        size_t end = text.find('-', at);
-        end = end == std::string::npos ? text.size() : end;
-        if (end == at || end - at > 10 || text.find_first_not_of("0123456789", at) < end) {
-            return "";
-        }
-        numbers.push_back(std::stoull(text.substr(at, end - at)));
-        at = end + 1;
-    }
-    if (numbers.size() < 2 || numbers.size() > 16 || numbers[0] > 0xFFFFFFFFFFFFull) {
-        return "";
-    }
-    std::string bytes;
-    bytes += '\1';
-    bytes += static_cast<char>(numbers.size() - 1);
-    for (int shift = 40; shift >= 0; shift -= 8) {
-        bytes += static_cast<char>((numbers[0] >> shift) & 0xFF);
-    }
-    for (size_t i = 1; i < numbers.size(); ++i) {
-        if (numbers[i] > 0xFFFFFFFFull) {
-            return "";
-        }
-        for (int shift = 0; shift < 32; shift += 8) {
-            bytes += static_cast<char>((numbers[i] >> shift) & 0xFF);
-        }
-    }
-    return bytes;
-}
-
-std::string SidText(const unsigned char* bytes, size_t size) {
-    if (size < 8 || bytes[0] != 1 || bytes[1] > 15 || size < 8 + 4u * bytes[1]) {
-        return "";
-    }
-    uint64_t authority = 0;
-    for (int i = 2; i < 8; ++i) {
-        authority = (authority << 8) | bytes[i];
-    }
-    std::string text = "S-1-" + std::to_string(authority);
-    for (int i = 0; i < bytes[1]; ++i) {
-        const unsigned char* part = bytes + 8 + 4 * i;
-        uint32_t value =
-            part[0] | (part[1] << 8) | (part[2] << 16) | (static_cast<uint32_t>(part[3]) << 24);
-        text += "-" + std::to_string(value);
-    }
-    return text;
-}
-
 // ---- Processes
 
 Process& Current() {
@@ -409,6 +352,16 @@ Found Resolve(const char* text, Path* path, os::Dword* error) {
     return Lookup(*path);
 }
 
+// What `path` names, parsed relative to the running process, with *error set when nothing is
+// there: the parse error, or 2 for a missing last component and 3 for a missing directory.
+Found ResolveExisting(const char* path, Path* parsed, os::Dword* error) {
+    Found found = Resolve(path, parsed, error);
+    if (*error == 0 && found.node == nullptr) {
+        *error = found.missing;
+    }
+    return found;
+}
+
 os::Dword WriteProtection(const Drive* drive) {
     if (drive->type == os::kDriveCdrom) {
         return os::kErrorAccessDenied;
@@ -642,7 +595,7 @@ void SetDisplay(int bitsPerPixel, int planes, bool hasDeviceContext) {
 // ---- Files
 
 // The node at an absolute path, creating missing directories on the way when asked.
-static Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut) {
+Node* model::Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut) {
     Path parsed;
     if (ParsePath(path.c_str(), "", &parsed, false) != 0) {
         return nullptr;
@@ -774,25 +727,6 @@ std::vector<Entry> SnapshotAll() {
 void SetFileInUse(const std::string& path, bool inUse) {
     if (Node* node = Walk(path, false, false, nullptr)) {
         node->inUse = inUse;
-    }
-}
-
-bool SetOwner(const std::string& path, const std::string& sid) {
-    Node* node = Walk(path, false, false, nullptr);
-    if (node != nullptr) {
-        node->owner = sid;
-    }
-    return node != nullptr;
-}
-
-std::string Owner(const std::string& path) {
-    Node* node = Walk(path, false, false, nullptr);
-    return node == nullptr ? "" : node->owner;
-}
-
-void SetDriveKeepsOwners(const std::string& root, bool keepsOwners) {
-    if (Drive* drive = root.empty() ? nullptr : FindDrive(root[0])) {
-        drive->keepsOwners = keepsOwners;
     }
 }
 

@@ -235,8 +235,14 @@ os::Dword ParsePath(const char* text, const std::string& currentDirectory, Path*
                     bool maxPathLimit = true);
 std::string PathText(const Path& path);  // "C:\A\B", or "C:\" for the root
 Found Lookup(const Path& path);
+// The node at an absolute path, as the test helpers name it (no MAX_PATH limit), creating
+// missing directories on the way when asked; nullptr when there is none. *driveOut, when
+// given, receives its drive.
+Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut);
 // Parses relative to the running process and looks up; *error gets the parse error.
 Found Resolve(const char* text, Path* path, os::Dword* error);
+// Resolve, with *error also set (to `missing`) when nothing is there.
+Found ResolveExisting(const char* path, Path* parsed, os::Dword* error);
 Node* FindChild(Node* directory, const std::string& name);
 Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
 std::shared_ptr<Node> DetachChild(Node* node);

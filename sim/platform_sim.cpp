@@ -20,10 +20,6 @@ namespace {
 
 // FS_CASE_IS_PRESERVED: every file system here keeps the case of names.
 const os::Dword kFsCaseIsPreserved = 0x2;
-// A self-relative security descriptor: revision, padding, control, then the offsets of owner,
-// group, SACL and DACL; SE_SELF_RELATIVE in the control word.
-const size_t kDescriptorHeader = 20;
-const uint16_t kSelfRelative = 0x8000;
 
 const uintptr_t kDesktopWindow = 0x10010;
 const uintptr_t kCursorBase = 0x40000;
@@ -40,16 +36,6 @@ std::string ResourceText(const char* name) {
         return "#" + std::to_string(value);
     }
     return name;
-}
-
-// What `path` names, parsed relative to the running process, with *error set when nothing is
-// there: the parse error, or 2 for a missing last component and 3 for a missing directory.
-Found ResolveExisting(const char* path, Path* parsed, os::Dword* error) {
-    Found found = Resolve(path, parsed, error);
-    if (*error == 0 && found.node == nullptr) {
-        *error = found.missing;
-    }
-    return found;
 }
 
 // The shared pointer that keeps a node of the tree alive.
@@ -953,146 +939,6 @@ Bool GetVolumeInformationA(const char* root, char* volumeName, Dword volumeNameS
             kFsCaseIsPreserved | (owners ? static_cast<Dword>(kFsPersistentAcls) : 0);
     }
     return 1;
-}
-
-// ---- Security
-
-// Windows 95/98 export the security functions, and each fails there.
-static bool SecurityImplemented() {
-    if (M().platform == kPlatformNt) {
-        return true;
-    }
-    SetError(kErrorCallNotImplemented);
-    return false;
-}
-
-Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword length,
-                      Dword* needed) {
-    if (Enter("GetFileSecurityA", path) || !SecurityImplemented()) {
-        return 0;
-    }
-    Path parsed;
-    Dword error = 0;
-    Found found = ResolveExisting(path, &parsed, &error);
-    if (error != 0) {
-        SetError(error);
-        return 0;
-    }
-    // A disk that keeps no owners answers with a descriptor that names none.
-    std::string owner;
-    if ((requested & kOwnerSecurityInformation) != 0 && found.drive->keepsOwners) {
-        owner = SidBytes(found.node->owner);
-    }
-    size_t size = kDescriptorHeader + owner.size();
-    if (needed != nullptr) {
-        *needed = static_cast<Dword>(size);
-    }
-    if (descriptor == nullptr || length < size) {
-        SetError(kErrorInsufficientBuffer);
-        return 0;
-    }
-    unsigned char* bytes = static_cast<unsigned char*>(descriptor);
-    memset(bytes, 0, kDescriptorHeader);
-    bytes[0] = 1;
-    bytes[2] = kSelfRelative & 0xFF;
-    bytes[3] = kSelfRelative >> 8;
-    if (!owner.empty()) {
-        bytes[4] = static_cast<unsigned char>(kDescriptorHeader);
-        memcpy(bytes + kDescriptorHeader, owner.data(), owner.size());
-    }
-    return 1;
-}
-
-Bool GetSecurityDescriptorOwner(void* descriptor, void** owner, Bool* defaulted) {
-    if (Enter("GetSecurityDescriptorOwner", nullptr) || !SecurityImplemented()) {
-        return 0;
-    }
-    unsigned char* bytes = static_cast<unsigned char*>(descriptor);
-    if (bytes == nullptr || owner == nullptr || defaulted == nullptr || bytes[0] != 1) {
-        SetError(kErrorInvalidSecurityDescriptor);
-        return 0;
-    }
-    uint32_t offset =
-        bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (static_cast<uint32_t>(bytes[7]) << 24);
-    *owner = offset == 0 ? nullptr : bytes + offset;
-    *defaulted = 0;
-    return 1;
-}
-
-Bool OpenProcessToken(Handle process, Dword access, Handle* token) {
-    (void)access;
-    if (Enter("OpenProcessToken", nullptr) || !SecurityImplemented()) {
-        return 0;
-    }
-    if (process != CurrentProcess() || token == nullptr) {
-        SetError(kErrorInvalidHandle);
-        return 0;
-    }
-    HandleObject object;
-    object.kind = Kind::kToken;
-    object.processId = Current().id;
-    object.targetProcess = Current().id;
-    *token = NewHandle(object);
-    return 1;
-}
-
-Bool GetTokenInformation(Handle token, Dword infoClass, void* info, Dword length, Dword* needed) {
-    if (Enter("GetTokenInformation", nullptr) || !SecurityImplemented()) {
-        return 0;
-    }
-    HandleObject* handle = FindHandle(token);
-    if (handle == nullptr || handle->kind != Kind::kToken) {
-        SetError(kErrorInvalidHandle);
-        return 0;
-    }
-    if (infoClass != kTokenUserClass) {
-        SetError(kErrorInvalidParameter);
-        return 0;
-    }
-    std::string sid = SidBytes(M().processes[handle->targetProcess].user);
-    if (sid.empty()) {
-        SetError(kErrorNoToken);
-        return 0;
-    }
-    size_t size = sizeof(TokenUser) + sid.size();
-    if (needed != nullptr) {
-        *needed = static_cast<Dword>(size);
-    }
-    if (info == nullptr || length < size) {
-        SetError(kErrorInsufficientBuffer);
-        return 0;
-    }
-    // The record, then the SID it points to, in the caller's buffer.
-    unsigned char* bytes = static_cast<unsigned char*>(info);
-    memcpy(bytes + sizeof(TokenUser), sid.data(), sid.size());
-    TokenUser user;
-    user.sid = bytes + sizeof(TokenUser);
-    user.attributes = 0;
-    memcpy(bytes, &user, sizeof user);
-    return 1;
-}
-
-// A SID is as long as its count of sub-authorities says.
-static std::string SidAt(const void* sid) {
-    const unsigned char* bytes = static_cast<const unsigned char*>(sid);
-    if (bytes == nullptr || bytes[0] != 1 || bytes[1] > 15) {
-        return "";
-    }
-    return SidText(bytes, 8 + 4u * bytes[1]);
-}
-
-Bool EqualSid(const void* a, const void* b) {
-    if (Enter("EqualSid", nullptr) || !SecurityImplemented()) {
-        return 0;
-    }
-    std::string first = SidAt(a);
-    std::string second = SidAt(b);
-    if (first.empty() || second.empty()) {
-        SetError(kErrorInvalidParameter);
-        return 0;
-    }
-    SetError(kErrorSuccess);
-    return first == second ? 1 : 0;
 }
 
 // ---- Memory
