@@ -42,16 +42,6 @@ Process& Current() {
 
 // ---- Paths
 
-Drive* FindDrive(char letter) {
-    char upper = static_cast<char>(UpperChar(static_cast<unsigned char>(letter)));
-    for (auto& drive : M().drives) {
-        if (drive->letter == upper) {
-            return drive.get();
-        }
-    }
-    return nullptr;
-}
-
 static bool IsLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -287,6 +277,14 @@ std::shared_ptr<Node> DetachChild(Node* node) {
     return kept;
 }
 
+uint64_t TreeBytes(const Node* node) {
+    uint64_t total = node->content.size();
+    for (const auto& entry : node->children) {
+        total += TreeBytes(entry.second.get());
+    }
+    return total;
+}
+
 Drive* DriveOf(const Node* node) {
     while (node->parent != nullptr) {
         node = node->parent;
@@ -360,13 +358,6 @@ Found ResolveExisting(const char* path, Path* parsed, os::Dword* error) {
         *error = found.missing;
     }
     return found;
-}
-
-os::Dword WriteProtection(const Drive* drive) {
-    if (drive->type == os::kDriveCdrom) {
-        return os::kErrorAccessDenied;
-    }
-    return drive->readOnly ? static_cast<os::Dword>(os::kErrorWriteProtect) : 0;
 }
 
 bool IsCurrentDirectoryOfLiveProcess(const Node* node) {
@@ -511,58 +502,6 @@ void ResetTypical(uint32_t cFreeMb, bool windowsNt) {
     SetSystemDirectory("C:\\WINDOWS\\SYSTEM");
     SetCurrentDirectory("E:\\");
     SetPlatform(windowsNt ? os::kPlatformNt : os::kPlatformWindows);
-}
-
-// ---- Drives
-
-void AddDrive(const std::string& root, unsigned type, uint64_t freeBytes) {
-    if (root.empty() || FindDrive(root[0]) != nullptr) {
-        return;
-    }
-    auto drive = std::make_unique<Drive>();
-    drive->letter = static_cast<char>(UpperChar(static_cast<unsigned char>(root[0])));
-    drive->root = std::string(1, drive->letter) + ":\\";
-    drive->type = type;
-    drive->freeBytes = freeBytes;
-    drive->keepsOwners = type == os::kDriveFixed;
-    drive->top = std::make_shared<Node>();
-    drive->top->directory = true;
-    drive->top->attributes = 0;
-    drive->top->owner = kAdministratorsSid;
-    M().drives.push_back(std::move(drive));
-}
-
-void SetDriveFreeBytes(const std::string& root, uint64_t freeBytes) {
-    if (Drive* drive = root.empty() ? nullptr : FindDrive(root[0])) {
-        drive->freeBytes = freeBytes;
-    }
-}
-
-uint64_t DriveFreeBytes(const std::string& root) {
-    Drive* drive = root.empty() ? nullptr : FindDrive(root[0]);
-    return drive == nullptr ? 0 : drive->freeBytes;
-}
-
-void SetFreeSpaceQueryFails(const std::string& root, bool fails) {
-    if (Drive* drive = root.empty() ? nullptr : FindDrive(root[0])) {
-        drive->freeQueryFails = fails;
-    }
-}
-
-void SetDriveReadOnly(const std::string& root, bool readOnly) {
-    if (Drive* drive = root.empty() ? nullptr : FindDrive(root[0])) {
-        drive->readOnly = readOnly;
-    }
-}
-
-void SetDriveStringsOverride(const std::string& bytes) {
-    M().driveStringsOverridden = true;
-    M().driveStringsOverride = bytes;
-}
-
-void ClearDriveStringsOverride() {
-    M().driveStringsOverridden = false;
-    M().driveStringsOverride.clear();
 }
 
 // ---- Directories and version

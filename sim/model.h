@@ -246,6 +246,7 @@ Found ResolveExisting(const char* path, Path* parsed, os::Dword* error);
 Node* FindChild(Node* directory, const std::string& name);
 Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
 std::shared_ptr<Node> DetachChild(Node* node);
+uint64_t TreeBytes(const Node* node);  // of the files at and below `node`
 std::string ShortNameOf(const Node* node);
 std::string StoredPathOf(const Drive* drive, const Node* node);
 Drive* DriveOf(const Node* node);

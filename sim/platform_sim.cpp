@@ -18,15 +18,11 @@ using namespace sim::model;
 
 namespace {
 
-// FS_CASE_IS_PRESERVED: every file system here keeps the case of names.
-const os::Dword kFsCaseIsPreserved = 0x2;
-
 const uintptr_t kDesktopWindow = 0x10010;
 const uintptr_t kCursorBase = 0x40000;
 const unsigned kWmInitDialog = 0x0110;
 const unsigned kProgressDialogId = 103;
 const int kProgressBarId = 1000;
-const uint64_t kClusterBytes = 8 * 512;
 // CreateDirectoryA leaves room for an 8.3 name below the new directory: MAX_PATH - 12.
 const size_t kMaxDirectoryChars = 248;
 
@@ -41,14 +37,6 @@ std::string ResourceText(const char* name) {
 // The shared pointer that keeps a node of the tree alive.
 std::shared_ptr<Node> SharedOf(Node* node) {
     return node->parent->children[Upper(node->name)];
-}
-
-uint64_t TreeBytes(const Node* node) {
-    uint64_t total = node->content.size();
-    for (const auto& entry : node->children) {
-        total += TreeBytes(entry.second.get());
-    }
-    return total;
 }
 
 // An open handle of any process that refuses to share `access` (kGenericRead/Write) or, for
@@ -421,97 +409,6 @@ Dword GetFullPathNameA(const char* path, Dword bufferLength, char* buffer, char*
         *filePart = text.back() == '\\' ? nullptr : buffer + text.rfind('\\') + 1;
     }
     return result;
-}
-
-// ---- Drives
-
-Dword GetLogicalDriveStringsA(Dword bufferLength, char* buffer) {
-    if (Enter("GetLogicalDriveStringsA", nullptr)) {
-        return 0;
-    }
-    Machine& m = M();
-    std::string bytes;
-    if (m.driveStringsOverridden) {
-        bytes = m.driveStringsOverride;
-    } else {
-        for (auto& drive : m.drives) {
-            bytes += drive->root;
-            bytes += '\0';
-        }
-        bytes += '\0';
-    }
-    if (bytes.empty()) {
-        return 0;
-    }
-    if (bufferLength < bytes.size() || buffer == nullptr) {
-        return static_cast<Dword>(bytes.size());  // the size needed; nothing written
-    }
-    memcpy(buffer, bytes.data(), bytes.size());
-    // The count leaves out the NUL that ends the list.
-    return static_cast<Dword>(bytes.back() == '\0' ? bytes.size() - 1 : bytes.size());
-}
-
-// The drive of a root "X:\" (nullptr for the current drive), or nullptr.
-static Drive* DriveOfRoot(const char* root, bool* wellFormed) {
-    std::string text;
-    if (root == nullptr) {
-        text = Current().currentDirectory.substr(0, 3);
-    } else {
-        text = root;
-    }
-    *wellFormed = text.size() == 3 && text[1] == ':' && text[2] == '\\';
-    return *wellFormed ? FindDrive(text[0]) : nullptr;
-}
-
-// The drive of `root` for a query about it; nullptr, with the last error set, when there is
-// none (3) or `root` is no drive root (123).
-static Drive* DriveForQuery(const char* root) {
-    bool wellFormed = false;
-    Drive* drive = DriveOfRoot(root, &wellFormed);
-    if (drive == nullptr) {
-        SetError(wellFormed ? static_cast<Dword>(kErrorPathNotFound) : kErrorInvalidName);
-    }
-    return drive;
-}
-
-unsigned GetDriveTypeA(const char* root) {
-    if (Enter("GetDriveTypeA", root)) {
-        return kDriveUnknown;
-    }
-    bool wellFormed = false;
-    Drive* drive = DriveOfRoot(root, &wellFormed);
-    return drive == nullptr ? static_cast<unsigned>(kDriveNoRootDir) : drive->type;
-}
-
-Bool GetDiskFreeSpaceA(const char* root, Dword* sectorsPerCluster, Dword* bytesPerSector,
-                       Dword* freeClusters, Dword* totalClusters) {
-    if (Enter("GetDiskFreeSpaceA", root)) {
-        return 0;
-    }
-    Drive* drive = DriveForQuery(root);
-    if (drive == nullptr) {
-        return 0;
-    }
-    if (drive->freeQueryFails) {
-        SetError(kErrorNotReady);
-        return 0;
-    }
-    // 8 sectors of 512 bytes per cluster; counts beyond 32 bits are capped.
-    uint64_t free = drive->freeBytes / kClusterBytes;
-    uint64_t total = (drive->freeBytes + TreeBytes(drive->top.get())) / kClusterBytes;
-    if (sectorsPerCluster != nullptr) {
-        *sectorsPerCluster = 8;
-    }
-    if (bytesPerSector != nullptr) {
-        *bytesPerSector = 512;
-    }
-    if (freeClusters != nullptr) {
-        *freeClusters = static_cast<Dword>(std::min<uint64_t>(free, 0xFFFFFFFFu));
-    }
-    if (totalClusters != nullptr) {
-        *totalClusters = static_cast<Dword>(std::min<uint64_t>(total, 0xFFFFFFFFu));
-    }
-    return 1;
 }
 
 // ---- Files
@@ -900,43 +797,6 @@ Bool FlushFileBuffers(Handle file) {
     if ((handle->access & kGenericWrite) == 0) {
         SetError(kErrorAccessDenied);
         return 0;
-    }
-    return 1;
-}
-
-Bool GetVolumeInformationA(const char* root, char* volumeName, Dword volumeNameSize,
-                           Dword* serialNumber, Dword* maximumComponentLength,
-                           Dword* fileSystemFlags, char* fileSystemName, Dword fileSystemNameSize) {
-    if (Enter("GetVolumeInformationA", root)) {
-        return 0;
-    }
-    Drive* drive = DriveForQuery(root);
-    if (drive == nullptr) {
-        return 0;
-    }
-    // Windows 95/98 know no owners, whatever the disk holds.
-    bool owners = drive->keepsOwners && M().platform == kPlatformNt;
-    std::string name = drive->type == kDriveCdrom ? "CDFS" : owners ? "NTFS" : "FAT";
-    if ((volumeName != nullptr && volumeNameSize < 1) ||
-        (fileSystemName != nullptr && fileSystemNameSize < name.size() + 1)) {
-        SetError(kErrorInsufficientBuffer);
-        return 0;
-    }
-    if (volumeName != nullptr) {
-        volumeName[0] = '\0';
-    }
-    if (fileSystemName != nullptr) {
-        memcpy(fileSystemName, name.c_str(), name.size() + 1);
-    }
-    if (serialNumber != nullptr) {
-        *serialNumber = 0x1234ABCDu + static_cast<Dword>(drive->letter);
-    }
-    if (maximumComponentLength != nullptr) {
-        *maximumComponentLength = 255;
-    }
-    if (fileSystemFlags != nullptr) {
-        *fileSystemFlags =
-            kFsCaseIsPreserved | (owners ? static_cast<Dword>(kFsPersistentAcls) : 0);
     }
     return 1;
 }
