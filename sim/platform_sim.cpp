@@ -390,27 +390,6 @@ Bool RemoveDirectoryA(const char* path) {
     return 1;
 }
 
-Dword GetFullPathNameA(const char* path, Dword bufferLength, char* buffer, char** filePart) {
-    if (Enter("GetFullPathNameA", path)) {
-        return 0;
-    }
-    Path parsed;
-    Dword error = ParsePath(path, Current().currentDirectory, &parsed);
-    if (error != 0) {
-        SetError(error);
-        return 0;
-    }
-    std::string text = PathText(parsed);
-    if (parsed.trailingSeparator && !parsed.parts.empty()) {
-        text += '\\';
-    }
-    Dword result = CopyOut(text, buffer, bufferLength);
-    if (result < bufferLength && filePart != nullptr) {
-        *filePart = text.back() == '\\' ? nullptr : buffer + text.rfind('\\') + 1;
-    }
-    return result;
-}
-
 // ---- Files
 
 Dword GetFileAttributesA(const char* path) {
@@ -533,76 +512,6 @@ Bool MoveFileExA(const char* existing, const char* newName, Dword flags) {
         return 0;
     }
     return 1;
-}
-
-Dword GetShortPathNameA(const char* longPath, char* shortPath, Dword bufferLength) {
-    if (Enter("GetShortPathNameA", longPath)) {
-        return 0;
-    }
-    Path parsed;
-    Dword error = 0;
-    ResolveExisting(longPath, &parsed, &error);
-    if (error != 0) {
-        SetError(error);
-        return 0;
-    }
-    // Each component is replaced by its short name; the form of the path (relative, drive
-    // relative, "." and "..") stays as given.
-    std::string text(longPath);
-    std::replace(text.begin(), text.end(), '/', '\\');
-    std::string result;
-    std::string rest;
-    Node* node = nullptr;
-    Path base;
-    const std::string& current = Current().currentDirectory;
-    if (text.size() >= 2 && text[1] == ':') {
-        ParsePath(text.substr(0, 2).c_str(), current, &base);
-        result = text.substr(0, 2);
-        rest = text.substr(2);
-        if (!rest.empty() && rest[0] == '\\') {
-            base.parts.clear();
-        }
-    } else {
-        ParsePath(".", current, &base);
-        rest = text;
-        if (!rest.empty() && rest[0] == '\\') {
-            base.parts.clear();
-        }
-    }
-    node = Lookup(base).node;
-    size_t start = 0;
-    while (start <= rest.size() && node != nullptr) {
-        size_t end = rest.find('\\', start);
-        if (end == std::string::npos) {
-            end = rest.size();
-        }
-        std::string part = rest.substr(start, end - start);
-        std::string trimmed = part;
-        while (!trimmed.empty() && (trimmed.back() == '.' || trimmed.back() == ' ') &&
-               trimmed != "." && trimmed != "..") {
-            trimmed.pop_back();
-        }
-        if (part.empty() || part == ".") {
-            result += part;
-        } else if (part == "..") {
-            result += part;
-            node = node->parent != nullptr ? node->parent : node;
-        } else {
-            node = FindChild(node, trimmed);
-            if (node != nullptr) {
-                result += ShortNameOf(node);
-            }
-        }
-        if (end < rest.size()) {
-            result += '\\';
-        }
-        start = end + 1;
-    }
-    if (node == nullptr) {
-        SetError(kErrorFileNotFound);
-        return 0;
-    }
-    return CopyOut(result, shortPath, bufferLength);
 }
 
 Handle CreateFileA(const char* path, Dword access, Dword shareMode, void* security,
