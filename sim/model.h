@@ -247,6 +247,13 @@ Node* FindChild(Node* directory, const std::string& name);
 Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
 std::shared_ptr<Node> DetachChild(Node* node);
 uint64_t TreeBytes(const Node* node);  // of the files at and below `node`
+// Takes `node` and what is below it out of the tree, giving their bytes back to `drive`.
+void RemoveFromTree(Node* node, Drive* drive);
+// The attributes a program may set: read-only, hidden, system and archive.
+os::Dword SettableAttributes(os::Dword attributes);
+// An open handle of any process that refuses to share `needed` (kGenericRead/Write, or
+// kShareDelete for deletion).
+bool OpenWithoutSharing(const Node* node, os::Dword needed);
 std::string ShortNameOf(const Node* node);
 std::string StoredPathOf(const Drive* drive, const Node* node);
 Drive* DriveOf(const Node* node);
