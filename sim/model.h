@@ -266,6 +266,9 @@ bool IsCurrentDirectoryOfLiveProcess(const Node* node);
 os::Handle NewHandle(const HandleObject& object);
 HandleObject* FindHandle(os::Handle handle);  // of the running process
 void CloseHandleObject(uintptr_t value);
+// One handle of the mutex fewer (the outside holder's, or a simulated process's); the object
+// goes with its last handle.
+void DropMutexHandle(int mutexId, bool outside);
 void EndProcess(uint32_t processId);
 
 // Programs.
