@@ -75,38 +75,8 @@ void ResetTypical(uint32_t cFreeMb, bool windowsNt) {
     SetPlatform(windowsNt ? os::kPlatformNt : os::kPlatformWindows);
 }
 
-void SetDisplay(int bitsPerPixel, int planes, bool hasDeviceContext) {
-    M().bitsPerPixel = bitsPerPixel;
-    M().planes = planes;
-    M().hasDeviceContext = hasDeviceContext;
-}
-
-int OpenDeviceContexts() {
-    return static_cast<int>(M().deviceContexts.size());
-}
-
-// ---- What the programs showed
-
-const std::vector<MessageBoxRecord>& MessageBoxes() {
-    return M().messageBoxes;
-}
-
 const std::vector<ShellOperationRecord>& ShellOperations() {
     return M().shellOperations;
-}
-
-int ScreenRepaints() {
-    return M().screenRepaints;
-}
-
-const ProgressRecord& Progress() {
-    Machine& m = M();
-    auto it = m.windows.find(m.lastDialog);
-    return it == m.windows.end() ? m.noDialog : it->second.progress;
-}
-
-bool WaitCursorShowing() {
-    return M().cursor == 0x40000 + os::kIdcWait;
 }
 
 // ---- Restart-time deletion
