@@ -75,10 +75,6 @@ void ResetTypical(uint32_t cFreeMb, bool windowsNt) {
     SetPlatform(windowsNt ? os::kPlatformNt : os::kPlatformWindows);
 }
 
-const std::vector<ShellOperationRecord>& ShellOperations() {
-    return M().shellOperations;
-}
-
 // ---- Restart-time deletion
 
 const std::vector<std::string>& PendingDeletions() {

@@ -1,5 +1,10 @@
-// The state of the simulated machine, shared by the control API (machine.cpp) and the
-// platform functions (platform_sim.cpp). Nothing outside sim/ includes this header.
+// The state of the simulated machine, shared by its rooms: one file a concern in sim/, each
+// with the model's operations, the control API of machine.h and the platform functions of
+// common/platform.h for that concern. Nothing outside sim/ includes this header.
+//
+// Each platform function logs itself (Calls()), lets the fault rules fail it when it is
+// fallible, and otherwise does what the Windows function does to the model, with Windows's
+// results and last errors. Handles and window handles are plain numbers, never dereferenced.
 #pragma once
 
 #include <stdint.h>

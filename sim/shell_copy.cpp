@@ -1,26 +1,20 @@
-// The platform seam implemented against the simulated machine (sim/model.h).
-//
-// Each function logs itself (Calls()), lets the fault rules fail it when it is fallible, and
-// otherwise does what the Windows function does to the model, with Windows's results and
-// last errors. Handles and window handles are plain numbers, never dereferenced.
-#include <stdlib.h>
-#include <string.h>
-
-#include <algorithm>
-
-#include "common/instance_guard.h"
+// The shell's copy: SHFileOperationA copying files as the shell does, with its own error boxes.
 #include "common/platform.h"
 #include "sim/machine.h"
 #include "sim/model.h"
 
+namespace sim {
+
+using namespace model;
+
+const std::vector<ShellOperationRecord>& ShellOperations() {
+    return M().shellOperations;
+}
+
+}  // namespace sim
+
 using namespace sim;
 using namespace sim::model;
-
-namespace {}  // namespace
-
-namespace os {}  // namespace os
-
-// ---- The shell's copy
 
 namespace {
 
