@@ -242,42 +242,15 @@ Bool MoveFileExA(const char* existing, const char* newName, Dword flags) {
     if (Enter("MoveFileExA", existing, newName)) {
         return 0;
     }
-    Machine& m = M();
-    Dword error = 0;
     if ((flags & kMoveDelayUntilReboot) != 0) {
-        // Windows 95/98 has no delayed moves; WININIT.INI is their way.
-        if (m.platform != kPlatformNt) {
-            SetError(kErrorCallNotImplemented);
-            return 0;
-        }
-        Path source;
-        Path target;
-        error = ParsePath(existing, Current().currentDirectory, &source);
-        if (error == 0 && newName != nullptr) {
-            error = ParsePath(newName, Current().currentDirectory, &target);
-        }
-        if (error != 0) {
-            SetError(error);
-            return 0;
-        }
-        // The session manager does the work at the next start; nothing is checked now.
-        PendingOperation operation;
-        operation.asPassed = existing;
-        operation.source = PathText(source);
-        if (newName != nullptr) {
-            operation.target = PathText(target);
-        } else {
-            m.pendingDeletions.push_back(existing);
-        }
-        m.pending.push_back(operation);
-        return 1;
+        return ScheduleAtRestart(existing, newName);
     }
     if (newName == nullptr) {
         SetError(kErrorInvalidParameter);
         return 0;
     }
-    error = MoveNode(existing, newName, (flags & kMoveReplaceExisting) != 0,
-                     (flags & kMoveCopyAllowed) != 0);
+    Dword error = MoveNode(existing, newName, (flags & kMoveReplaceExisting) != 0,
+                           (flags & kMoveCopyAllowed) != 0);
     if (error != 0) {
         SetError(error);
         return 0;

@@ -1,18 +1,13 @@
-// The simulated machine: its model of drives, files, processes and objects, and the control
-// API that the tests drive it with.
+// The machine as a whole: the one machine, and starting it afresh. Each concern of the machine
+// has a room of its own in sim/ (see sim/model.h).
 #include "sim/machine.h"
 
 #include <stdlib.h>
 
-#include <algorithm>
-
-#include "common/command_line.h"
 #include "sim/model.h"
 
 namespace sim {
 namespace model {
-
-static const uintptr_t kArrowCursor = 0x40000 + 32512;  // IDC_ARROW
 
 // The test's own process exists from the start, before any Reset().
 static void AddTestProcess(Machine* machine) {
@@ -32,13 +27,7 @@ Machine& M() {
     return machine;
 }
 
-}  // namespace model
-
-using namespace model;
-
-// ---- The machine as a whole
-
-static void ClearObjects() {
+void ClearObjects() {
     Machine& m = M();
     for (auto& entry : m.heapBlocks) {
         free(entry.first);
@@ -52,6 +41,10 @@ static void ClearObjects() {
     m.lastDialog = 0;
     m.hungWaits = 0;
 }
+
+}  // namespace model
+
+using namespace model;
 
 void Reset() {
     Machine& m = M();
@@ -73,148 +66,6 @@ void ResetTypical(uint32_t cFreeMb, bool windowsNt) {
     SetSystemDirectory("C:\\WINDOWS\\SYSTEM");
     SetCurrentDirectory("E:\\");
     SetPlatform(windowsNt ? os::kPlatformNt : os::kPlatformWindows);
-}
-
-// ---- Restart-time deletion
-
-const std::vector<std::string>& PendingDeletions() {
-    return M().pendingDeletions;
-}
-
-static bool DeleteAtBoot(const std::string& path) {
-    Path parsed;
-    if (ParsePath(path.c_str(), "", &parsed, false) != 0) {
-        return false;
-    }
-    Found found = Lookup(parsed);
-    if (found.node == nullptr || found.node->parent == nullptr) {
-        return false;
-    }
-    if (found.node->directory && !found.node->children.empty()) {
-        return false;
-    }
-    DetachChild(found.node);
-    return true;
-}
-
-static bool RenameAtBoot(const std::string& source, const std::string& target) {
-    Path from;
-    Path to;
-    if (ParsePath(source.c_str(), "", &from, false) != 0 ||
-        ParsePath(target.c_str(), "", &to, false) != 0) {
-        return false;
-    }
-    Found found = Lookup(from);
-    Found destination = Lookup(to);
-    if (found.node == nullptr || found.node->parent == nullptr || destination.parent == nullptr ||
-        to.parts.empty()) {
-        return false;
-    }
-    if (destination.node != nullptr) {
-        if (destination.node->directory) {
-            return false;
-        }
-        DetachChild(destination.node);
-    }
-    std::shared_ptr<Node> node = DetachChild(found.node);
-    node->name = to.parts.back();
-    node->parent = destination.parent;
-    destination.parent->children[Upper(node->name)] = node;
-    return true;
-}
-
-static std::string Trim(const std::string& text) {
-    size_t begin = text.find_first_not_of(" \t\r\n\v\f");
-    if (begin == std::string::npos) {
-        return std::string();
-    }
-    size_t end = text.find_last_not_of(" \t\r\n\v\f");
-    return text.substr(begin, end - begin + 1);
-}
-
-// WININIT.EXE of Windows 95/98: works through [Rename] of WinInit.ini (NUL=file deletes,
-// target=source renames), then keeps the file as WININIT.BAK.
-static int ProcessWinInit() {
-    Machine& m = M();
-    std::string directory = m.windowsDirectory;
-    if (directory.empty()) {
-        return 0;
-    }
-    if (directory.back() != '\\') {
-        directory += '\\';
-    }
-    std::string content;
-    if (!GetFile(directory + "WinInit.ini", &content)) {
-        return 0;
-    }
-    // Read as text, which ends at the first Ctrl-Z.
-    content = content.substr(0, content.find('\x1a'));
-    int deleted = 0;
-    bool inSection = false;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string::npos) {
-            end = content.size();
-        }
-        std::string line = Trim(content.substr(start, end - start));
-        start = end + 1;
-        if (!line.empty() && line[0] == '[') {
-            inSection = EqualNoCase(line.substr(0, 8), "[Rename]");
-            continue;
-        }
-        size_t equals = line.find('=');
-        if (!inSection || equals == std::string::npos) {
-            continue;
-        }
-        std::string target = Trim(line.substr(0, equals));
-        std::string source = Trim(line.substr(equals + 1));
-        if (EqualNoCase(target, "NUL")) {
-            deleted += DeleteAtBoot(source) ? 1 : 0;
-        } else {
-            RenameAtBoot(source, target);
-        }
-    }
-    RenameAtBoot(directory + "WinInit.ini", directory + "WININIT.BAK");
-    return deleted;
-}
-
-int Restart() {
-    Machine& m = M();
-    int deleted = 0;
-    for (const PendingOperation& operation : m.pending) {
-        if (operation.target.empty()) {
-            deleted += DeleteAtBoot(operation.source) ? 1 : 0;
-        } else {
-            RenameAtBoot(operation.source, operation.target);
-        }
-    }
-    m.pending.clear();
-    m.pendingDeletions.clear();
-    if (m.platform != os::kPlatformNt) {
-        deleted += ProcessWinInit();
-    }
-    // Nothing survives a restart but the disks: no process, not even one that never ran.
-    for (auto& entry : m.processes) {
-        if (entry.first != kHostProcessId) {
-            entry.second.alive = false;
-            entry.second.waitingToRun = false;
-        }
-    }
-    ClearObjects();
-    for (auto& drive : m.drives) {
-        std::vector<Node*> stack{drive->top.get()};
-        while (!stack.empty()) {
-            Node* node = stack.back();
-            stack.pop_back();
-            node->inUse = false;
-            for (auto& entry : node->children) {
-                stack.push_back(entry.second.get());
-            }
-        }
-    }
-    m.cursor = kArrowCursor;
-    return deleted;
 }
 
 }  // namespace sim

@@ -26,6 +26,9 @@ namespace model {
 // the platform functions run when a test calls them directly.
 constexpr uint32_t kOutsideProcessId = 2;
 constexpr uint32_t kHostProcessId = 1;
+// A system cursor's handle: the base plus its IDC_ number. The arrow shows at the start.
+constexpr uintptr_t kCursorBase = 0x40000;
+constexpr uintptr_t kArrowCursor = kCursorBase + 32512;  // IDC_ARROW
 
 // Windows error numbers that common/platform.h does not name.
 enum : os::Dword {
@@ -209,6 +212,8 @@ struct Machine {
 };
 
 Machine& M();
+// Forgets every object, window, device context and heap block (Reset and Restart).
+void ClearObjects();
 
 // Security identifiers: "S-1-5-32-544" as the bytes of a SID, and back; empty when the text or
 // the bytes are no SID.
@@ -288,6 +293,9 @@ uint32_t CreateProcessFor(int recordIndex, ProgramMain main, const std::string& 
 // running already (a wait for it from inside would never end) or programs nest too deep.
 bool RunToEnd(uint32_t processId);
 int MutexIdByName(const std::string& name);  // 0 when there is no such mutex
+
+// MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, once the call is entered (restart.cpp).
+os::Bool ScheduleAtRestart(const char* existing, const char* newName);
 
 }  // namespace model
 }  // namespace sim

@@ -35,7 +35,7 @@ const ProgressRecord& Progress() {
 }
 
 bool WaitCursorShowing() {
-    return M().cursor == 0x40000 + os::kIdcWait;
+    return M().cursor == kCursorBase + os::kIdcWait;
 }
 
 }  // namespace sim
@@ -46,7 +46,6 @@ using namespace sim::model;
 namespace {
 
 const uintptr_t kDesktopWindow = 0x10010;
-const uintptr_t kCursorBase = 0x40000;
 const unsigned kWmInitDialog = 0x0110;
 const unsigned kProgressDialogId = 103;
 const int kProgressBarId = 1000;
