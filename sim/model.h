@@ -211,48 +211,45 @@ struct Machine {
     std::map<std::string, ProgramMain> programs;
 };
 
+// ---- The operations each room offers the others, room by room.
+
+// machine.cpp: the one machine.
 Machine& M();
 // Forgets every object, window, device context and heap block (Reset and Restart).
 void ClearObjects();
 
-// Security identifiers: "S-1-5-32-544" as the bytes of a SID, and back; empty when the text or
-// the bytes are no SID.
-std::string SidBytes(const std::string& text);
-std::string SidText(const unsigned char* bytes, size_t size);
-
-// Calls (calls.cpp): every platform function logs itself; a fallible one enters, and fails
-// when Enter says a fault rule fired.
+// calls.cpp: every platform function logs itself; a fallible one enters, and fails when Enter
+// says a fault rule fired.
 void Log(const char* op, const std::string& argument);
 bool Enter(const char* op, const char* argument, const char* second = nullptr);
 void SetError(os::Dword error);  // the running process's last error
 
-// Text (text.cpp).
+// text.cpp
 unsigned char UpperChar(unsigned char c);  // CharUpperA in code page 1252
 std::string Upper(const std::string& text);
 bool EqualNoCase(const std::string& a, const std::string& b);
 std::string Text(const char* text);  // "" for nullptr
 os::Dword CopyOut(const std::string& text, char* buffer, os::Dword capacity);
 
-// Processes: the one whose code is running (the test itself when none is).
-Process& Current();
-
-// Paths and the file tree.
-Drive* FindDrive(char letter);
+// paths.cpp
 // GetFullPathNameA's rules relative to `currentDirectory`; 0 or an error number. The ANSI
 // functions refuse paths of 260 characters or more (206); the test helpers, which stand for
 // whatever put the files there, set `maxPathLimit` false.
 os::Dword ParsePath(const char* text, const std::string& currentDirectory, Path* out,
                     bool maxPathLimit = true);
 std::string PathText(const Path& path);  // "C:\A\B", or "C:\" for the root
+std::string ShortNameOf(const Node* node);
+
+// nodes.cpp: the file tree.
 Found Lookup(const Path& path);
-// The node at an absolute path, as the test helpers name it (no MAX_PATH limit), creating
-// missing directories on the way when asked; nullptr when there is none. *driveOut, when
-// given, receives its drive.
-Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut);
 // Parses relative to the running process and looks up; *error gets the parse error.
 Found Resolve(const char* text, Path* path, os::Dword* error);
 // Resolve, with *error also set (to `missing`) when nothing is there.
 Found ResolveExisting(const char* path, Path* parsed, os::Dword* error);
+// The node at an absolute path, as the test helpers name it (no MAX_PATH limit), creating
+// missing directories on the way when asked; nullptr when there is none. *driveOut, when
+// given, receives its drive.
+Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut);
 Node* FindChild(Node* directory, const std::string& name);
 Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
 std::shared_ptr<Node> DetachChild(Node* node);
@@ -261,30 +258,39 @@ uint64_t TreeBytes(const Node* node);  // of the files at and below `node`
 void RemoveFromTree(Node* node, Drive* drive);
 // The attributes a program may set: read-only, hidden, system and archive.
 os::Dword SettableAttributes(os::Dword attributes);
-// An open handle of any process that refuses to share `needed` (kGenericRead/Write, or
-// kShareDelete for deletion).
-bool OpenWithoutSharing(const Node* node, os::Dword needed);
-std::string ShortNameOf(const Node* node);
 std::string StoredPathOf(const Drive* drive, const Node* node);
 Drive* DriveOf(const Node* node);
-// The error a write to `drive` fails with, 0 when it can be written.
-os::Dword WriteProtection(const Drive* drive);
 // A directory that is the current directory of a live process.
 bool IsCurrentDirectoryOfLiveProcess(const Node* node);
 
-// Handles.
+// open_files.cpp: an open handle of any process that refuses to share `needed`
+// (kGenericRead/Write, or kShareDelete for deletion).
+bool OpenWithoutSharing(const Node* node, os::Dword needed);
+
+// drives.cpp
+Drive* FindDrive(char letter);
+// The error a write to `drive` fails with, 0 when it can be written.
+os::Dword WriteProtection(const Drive* drive);
+
+// security.cpp: security identifiers, "S-1-5-32-544" as the bytes of a SID and back; empty
+// when the text or the bytes are no SID.
+std::string SidBytes(const std::string& text);
+std::string SidText(const unsigned char* bytes, size_t size);
+
+// handles.cpp
 os::Handle NewHandle(const HandleObject& object);
 HandleObject* FindHandle(os::Handle handle);  // of the running process
 void CloseHandleObject(uintptr_t value);
+
+// mutexes.cpp
+int MutexIdByName(const std::string& name);  // 0 when there is no such mutex
 // One handle of the mutex fewer (the outside holder's, or a simulated process's); the object
 // goes with its last handle.
 void DropMutexHandle(int mutexId, bool outside);
-void EndProcess(uint32_t processId);
 
-// Programs.
-ProgramMain ProgramOfImage(const std::string& content);  // nullptr: not a registered program
-// Finds the program that CreateProcessA would start; 0 or the error it fails with.
-os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main);
+// processes.cpp
+Process& Current();  // the one whose code is running (the test itself when none is)
+void EndProcess(uint32_t processId);
 bool NestingTooDeep();
 // A new process for the record at `recordIndex` that will run `main`; it waits to run.
 uint32_t CreateProcessFor(int recordIndex, ProgramMain main, const std::string& commandLine,
@@ -292,9 +298,13 @@ uint32_t CreateProcessFor(int recordIndex, ProgramMain main, const std::string& 
 // Runs a process that waits to run, to its end. False when it could not run now: it is
 // running already (a wait for it from inside would never end) or programs nest too deep.
 bool RunToEnd(uint32_t processId);
-int MutexIdByName(const std::string& name);  // 0 when there is no such mutex
 
-// MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, once the call is entered (restart.cpp).
+// programs.cpp
+ProgramMain ProgramOfImage(const std::string& content);  // nullptr: not a registered program
+// Finds the program that CreateProcessA would start; 0 or the error it fails with.
+os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main);
+
+// restart.cpp: MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, once the call is entered.
 os::Bool ScheduleAtRestart(const char* existing, const char* newName);
 
 }  // namespace model
