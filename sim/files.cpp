@@ -43,11 +43,7 @@ os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool
         return os::kErrorSharingViolation;
     }
     if (target.node == node) {
-        // A change of case only.
-        std::shared_ptr<Node> kept = DetachChild(node);
-        kept->name = to.parts.back();
-        kept->parent = target.parent;
-        target.parent->children[Upper(kept->name)] = kept;
+        MoveChild(node, target.parent, to.parts.back());  // a change of case only
         return 0;
     }
     for (Node* up = target.parent; up != nullptr; up = up->parent) {
@@ -80,14 +76,11 @@ os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool
     if (target.node != nullptr) {
         RemoveFromTree(target.node, target.drive);
     }
-    std::shared_ptr<Node> kept = DetachChild(node);
     if (otherDrive) {
         source.drive->freeBytes += size;
         target.drive->freeBytes -= size;
     }
-    kept->name = to.parts.back();
-    kept->parent = parent;
-    parent->children[Upper(kept->name)] = kept;
+    MoveChild(node, parent, to.parts.back());
     return 0;
 }
 
@@ -130,11 +123,8 @@ Bool RemoveDirectoryA(const char* path) {
     if (Enter("RemoveDirectoryA", path)) {
         return 0;
     }
-    Path parsed;
-    Dword error = 0;
-    Found found = ResolveExisting(path, &parsed, &error);
-    if (error != 0) {
-        SetError(error);
+    Found found = FindExisting(path);
+    if (found.node == nullptr) {
         return 0;
     }
     Node* node = found.node;
@@ -167,15 +157,11 @@ Dword GetFileAttributesA(const char* path) {
     if (Enter("GetFileAttributesA", path)) {
         return kInvalidFileAttributes;
     }
-    Path parsed;
-    Dword error = 0;
-    Found found = ResolveExisting(path, &parsed, &error);
-    if (error != 0) {
-        SetError(error);
+    Found found = FindExisting(path);
+    if (found.node == nullptr) {
         return kInvalidFileAttributes;
     }
-    return found.node->directory ? (found.node->attributes | kAttrDirectory)
-                                 : found.node->attributes;
+    return ReportedAttributes(found.node);
 }
 
 Bool SetFileAttributesA(const char* path, Dword attributes) {

@@ -246,6 +246,8 @@ Found Lookup(const Path& path);
 Found Resolve(const char* text, Path* path, os::Dword* error);
 // Resolve, with *error also set (to `missing`) when nothing is there.
 Found ResolveExisting(const char* path, Path* parsed, os::Dword* error);
+// What `path` names; its node nullptr, with the last error set, when nothing is there.
+Found FindExisting(const char* path);
 // The node at an absolute path, as the test helpers name it (no MAX_PATH limit), creating
 // missing directories on the way when asked; nullptr when there is none. *driveOut, when
 // given, receives its drive.
@@ -253,11 +255,15 @@ Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** d
 Node* FindChild(Node* directory, const std::string& name);
 Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
 std::shared_ptr<Node> DetachChild(Node* node);
+// Moves `node` into `directory` (its own, for a rename) under `name`.
+void MoveChild(Node* node, Node* directory, const std::string& name);
 uint64_t TreeBytes(const Node* node);  // of the files at and below `node`
 // Takes `node` and what is below it out of the tree, giving their bytes back to `drive`.
 void RemoveFromTree(Node* node, Drive* drive);
 // The attributes a program may set: read-only, hidden, system and archive.
 os::Dword SettableAttributes(os::Dword attributes);
+// The attributes as Windows reports them: a directory's with FILE_ATTRIBUTE_DIRECTORY.
+os::Dword ReportedAttributes(const Node* node);
 std::string StoredPathOf(const Drive* drive, const Node* node);
 Drive* DriveOf(const Node* node);
 // A directory that is the current directory of a live process.

@@ -29,12 +29,8 @@ void DropMutexHandle(int mutexId, bool outside) {
 using namespace model;
 
 static Mutex* FindMutex(const std::string& name) {
-    for (auto& entry : M().mutexes) {
-        if (!entry.second.name.empty() && entry.second.name == name) {
-            return &entry.second;
-        }
-    }
-    return nullptr;
+    int id = MutexIdByName(name);
+    return id == 0 ? nullptr : &M().mutexes[id];
 }
 
 int model::MutexIdByName(const std::string& name) {
@@ -91,10 +87,7 @@ void ReleaseHeldMutex(const std::string& name) {
         mutex.owner = 0;
         mutex.count = 0;
     }
-    --mutex.outsideHandles;
-    if (mutex.handles <= 0 && mutex.outsideHandles <= 0) {
-        m.mutexes.erase(id);
-    }
+    DropMutexHandle(id, true);
 }
 
 bool MutexOwned(const std::string& name) {

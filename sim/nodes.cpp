@@ -46,6 +46,13 @@ std::shared_ptr<Node> DetachChild(Node* node) {
     return kept;
 }
 
+void MoveChild(Node* node, Node* directory, const std::string& name) {
+    std::shared_ptr<Node> kept = DetachChild(node);
+    kept->name = name;
+    kept->parent = directory;
+    directory->children[Upper(name)] = kept;
+}
+
 uint64_t TreeBytes(const Node* node) {
     uint64_t total = node->content.size();
     for (const auto& entry : node->children) {
@@ -129,6 +136,16 @@ Found ResolveExisting(const char* path, Path* parsed, os::Dword* error) {
     return found;
 }
 
+Found FindExisting(const char* path) {
+    Path parsed;
+    os::Dword error = 0;
+    Found found = ResolveExisting(path, &parsed, &error);
+    if (error != 0) {
+        SetError(error);
+    }
+    return found;
+}
+
 bool IsCurrentDirectoryOfLiveProcess(const Node* node) {
     for (auto& entry : M().processes) {
         const Process& process = entry.second;
@@ -146,6 +163,10 @@ bool IsCurrentDirectoryOfLiveProcess(const Node* node) {
 
 os::Dword SettableAttributes(os::Dword attributes) {
     return attributes & (os::kAttrReadOnly | os::kAttrHidden | os::kAttrSystem | os::kAttrArchive);
+}
+
+os::Dword ReportedAttributes(const Node* node) {
+    return node->directory ? (node->attributes | os::kAttrDirectory) : node->attributes;
 }
 
 void RemoveFromTree(Node* node, Drive* drive) {
@@ -200,8 +221,7 @@ bool PutFile(const std::string& path, const std::string& content, os::Dword attr
         return false;
     }
     node->content = content;
-    os::Dword kept =
-        attributes & (os::kAttrReadOnly | os::kAttrHidden | os::kAttrSystem | os::kAttrArchive);
+    os::Dword kept = SettableAttributes(attributes);
     // Files on a CD-ROM always report read-only.
     if (drive->type == os::kDriveCdrom) {
         kept |= os::kAttrReadOnly;
@@ -234,7 +254,7 @@ os::Dword Attributes(const std::string& path) {
     if (node == nullptr) {
         return os::kInvalidFileAttributes;
     }
-    return node->directory ? (node->attributes | os::kAttrDirectory) : node->attributes;
+    return ReportedAttributes(node);
 }
 
 std::string StoredPath(const std::string& path) {
@@ -249,8 +269,7 @@ static void Collect(const Drive* drive, const Node* node, std::vector<Entry>* ou
         Entry e;
         e.path = StoredPathOf(drive, child);
         e.directory = child->directory;
-        e.attributes =
-            child->directory ? (child->attributes | os::kAttrDirectory) : child->attributes;
+        e.attributes = ReportedAttributes(child);
         if (child->directory) {
             e.path += '\\';
         } else {

@@ -87,7 +87,7 @@ os::Dword ParsePath(const char* text, const std::string& currentDirectory, Path*
         }
         for (char c : part) {
             if (IsInvalidNameChar(c)) {
-                return 123;  // ERROR_INVALID_NAME
+                return kErrorInvalidName;
             }
         }
         result.parts.push_back(part);
@@ -247,11 +247,7 @@ Dword GetShortPathNameA(const char* longPath, char* shortPath, Dword bufferLengt
     if (Enter("GetShortPathNameA", longPath)) {
         return 0;
     }
-    Path parsed;
-    Dword error = 0;
-    ResolveExisting(longPath, &parsed, &error);
-    if (error != 0) {
-        SetError(error);
+    if (FindExisting(longPath).node == nullptr) {
         return 0;
     }
     // Each component is replaced by its short name; the form of the path (relative, drive

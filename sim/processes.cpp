@@ -130,7 +130,7 @@ int64_t RunProgram(const std::string& commandLine, const std::string& currentDir
     if (error != 0 || NestingTooDeep() || ParsePath(directory.c_str(), "", &parsed) != 0) {
         return -1;
     }
-    m.records[index].setupMutexOwnedAtStart = MutexOwned("MutexToProtectSetup");
+    m.records[index].setupMutexOwnedAtStart = MutexOwned(kSetupMutexName);
     RunToEnd(CreateProcessFor(index, main, commandLine, PathText(parsed), 0));
     return m.records[index].exitCode;
 }
@@ -218,7 +218,7 @@ Bool CreateProcessA(const char* applicationName, char* commandLine, void* proces
         SetError(kErrorNotEnoughMemory);
         return 0;
     }
-    m.records[index].setupMutexOwnedAtStart = sim::MutexOwned(kSetupMutexName);
+    m.records[index].setupMutexOwnedAtStart = MutexOwned(kSetupMutexName);
     uint32_t parent = Current().id;
     CreateProcessFor(index, main, commandLine != nullptr ? commandLine : applicationName, directory,
                      parent);

@@ -100,7 +100,7 @@ os::Dword model::FindProgram(const char* applicationName, const char* commandLin
         Node* file = FindExecutable(name, &error);
         if (file != nullptr) {
             *main = ProgramOfImage(file->content);
-            return *main == nullptr ? 193 : 0;  // ERROR_BAD_EXE_FORMAT
+            return *main == nullptr ? static_cast<os::Dword>(kErrorBadExeFormat) : 0;
         }
         if (firstError == 0) {
             firstError = error;

@@ -82,10 +82,7 @@ static bool RenameAtBoot(const std::string& source, const std::string& target) {
         }
         DetachChild(destination.node);
     }
-    std::shared_ptr<Node> node = DetachChild(found.node);
-    node->name = to.parts.back();
-    node->parent = destination.parent;
-    destination.parent->children[Upper(node->name)] = node;
+    MoveChild(found.node, destination.parent, to.parts.back());
     return true;
 }
 

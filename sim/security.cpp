@@ -116,11 +116,8 @@ Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword
     if (Enter("GetFileSecurityA", path) || !SecurityImplemented()) {
         return 0;
     }
-    Path parsed;
-    Dword error = 0;
-    Found found = ResolveExisting(path, &parsed, &error);
-    if (error != 0) {
-        SetError(error);
+    Found found = FindExisting(path);
+    if (found.node == nullptr) {
         return 0;
     }
     // A disk that keeps no owners answers with a descriptor that names none.
