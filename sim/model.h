@@ -230,6 +230,8 @@ std::string Upper(const std::string& text);
 bool EqualNoCase(const std::string& a, const std::string& b);
 std::string Text(const char* text);  // "" for nullptr
 os::Dword CopyOut(const std::string& text, char* buffer, os::Dword capacity);
+// CopyOut of a directory the machine reports; 0 and ERROR_FILE_NOT_FOUND when it has none.
+os::Dword DirectoryOut(const std::string& directory, char* buffer, os::Dword capacity);
 
 // paths.cpp
 // GetFullPathNameA's rules relative to `currentDirectory`; 0 or an error number. The ANSI

@@ -152,21 +152,31 @@ static std::string FilePathOf(HandleObject* handle) {
     return StoredPathOf(handle->drive, handle->node.get());
 }
 
-Bool ReadFile(Handle file, void* buffer, Dword bytesToRead, Dword* bytesRead, void* overlapped) {
-    (void)overlapped;
+// Enters the call `op` on `file`: the running process's open file, opened with `access`;
+// nullptr, with the last error set, when the call fails.
+static HandleObject* EnterFileCall(const char* op, Handle file, Dword access) {
     HandleObject* handle = FindHandle(file);
-    if (bytesRead != nullptr) {
-        *bytesRead = 0;
-    }
-    if (Enter("ReadFile", FilePathOf(handle).c_str())) {
-        return 0;
+    if (Enter(op, FilePathOf(handle).c_str())) {
+        return nullptr;
     }
     if (handle == nullptr || handle->kind != Kind::kFile) {
         SetError(kErrorInvalidHandle);
-        return 0;
+        return nullptr;
     }
-    if ((handle->access & kGenericRead) == 0) {
+    if ((handle->access & access) != access) {
         SetError(kErrorAccessDenied);
+        return nullptr;
+    }
+    return handle;
+}
+
+Bool ReadFile(Handle file, void* buffer, Dword bytesToRead, Dword* bytesRead, void* overlapped) {
+    (void)overlapped;
+    if (bytesRead != nullptr) {
+        *bytesRead = 0;
+    }
+    HandleObject* handle = EnterFileCall("ReadFile", file, kGenericRead);
+    if (handle == nullptr) {
         return 0;
     }
     const std::string& content = handle->node->content;
@@ -185,19 +195,11 @@ Bool ReadFile(Handle file, void* buffer, Dword bytesToRead, Dword* bytesRead, vo
 Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytesWritten,
                void* overlapped) {
     (void)overlapped;
-    HandleObject* handle = FindHandle(file);
     if (bytesWritten != nullptr) {
         *bytesWritten = 0;
     }
-    if (Enter("WriteFile", FilePathOf(handle).c_str())) {
-        return 0;
-    }
-    if (handle == nullptr || handle->kind != Kind::kFile) {
-        SetError(kErrorInvalidHandle);
-        return 0;
-    }
-    if ((handle->access & kGenericWrite) == 0) {
-        SetError(kErrorAccessDenied);
+    HandleObject* handle = EnterFileCall("WriteFile", file, kGenericWrite);
+    if (handle == nullptr) {
         return 0;
     }
     std::string& content = handle->node->content;
@@ -227,12 +229,8 @@ Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytes
 }
 
 Dword GetFileSize(Handle file, Dword* sizeHigh) {
-    HandleObject* handle = FindHandle(file);
-    if (Enter("GetFileSize", FilePathOf(handle).c_str())) {
-        return 0xFFFFFFFFu;
-    }
-    if (handle == nullptr || handle->kind != Kind::kFile) {
-        SetError(kErrorInvalidHandle);
+    HandleObject* handle = EnterFileCall("GetFileSize", file, 0);
+    if (handle == nullptr) {
         return 0xFFFFFFFFu;
     }
     uint64_t size = handle->node->content.size();
@@ -244,19 +242,7 @@ Dword GetFileSize(Handle file, Dword* sizeHigh) {
 }
 
 Bool FlushFileBuffers(Handle file) {
-    HandleObject* handle = FindHandle(file);
-    if (Enter("FlushFileBuffers", FilePathOf(handle).c_str())) {
-        return 0;
-    }
-    if (handle == nullptr || handle->kind != Kind::kFile) {
-        SetError(kErrorInvalidHandle);
-        return 0;
-    }
-    if ((handle->access & kGenericWrite) == 0) {
-        SetError(kErrorAccessDenied);
-        return 0;
-    }
-    return 1;
+    return EnterFileCall("FlushFileBuffers", file, kGenericWrite) != nullptr ? 1 : 0;
 }
 
 }  // namespace os

@@ -239,12 +239,7 @@ Dword GetCurrentDirectoryA(Dword bufferLength, char* buffer) {
     if (Enter("GetCurrentDirectoryA", nullptr)) {
         return 0;
     }
-    const std::string& directory = Current().currentDirectory;
-    if (directory.empty()) {
-        SetError(kErrorFileNotFound);
-        return 0;
-    }
-    return CopyOut(directory, buffer, bufferLength);
+    return DirectoryOut(Current().currentDirectory, buffer, bufferLength);
 }
 
 }  // namespace os

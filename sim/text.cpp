@@ -58,6 +58,14 @@ os::Dword CopyOut(const std::string& text, char* buffer, os::Dword capacity) {
     return length;
 }
 
+os::Dword DirectoryOut(const std::string& directory, char* buffer, os::Dword capacity) {
+    if (directory.empty()) {
+        SetError(os::kErrorFileNotFound);
+        return 0;
+    }
+    return CopyOut(directory, buffer, capacity);
+}
+
 }  // namespace model
 }  // namespace sim
 

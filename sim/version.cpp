@@ -66,22 +66,14 @@ unsigned GetWindowsDirectoryA(char* buffer, unsigned size) {
     if (Enter("GetWindowsDirectoryA", nullptr)) {
         return 0;
     }
-    if (M().windowsDirectory.empty()) {
-        SetError(kErrorFileNotFound);
-        return 0;
-    }
-    return CopyOut(M().windowsDirectory, buffer, size);
+    return DirectoryOut(M().windowsDirectory, buffer, size);
 }
 
 unsigned GetSystemDirectoryA(char* buffer, unsigned size) {
     if (Enter("GetSystemDirectoryA", nullptr)) {
         return 0;
     }
-    if (M().systemDirectory.empty()) {
-        SetError(kErrorFileNotFound);
-        return 0;
-    }
-    return CopyOut(M().systemDirectory, buffer, size);
+    return DirectoryOut(M().systemDirectory, buffer, size);
 }
 
 }  // namespace os
