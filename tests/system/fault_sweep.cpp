@@ -1,4 +1,4 @@
-#include "sim/fault_sweep.h"
+#include "tests/system/fault_sweep.h"
 
 #include <algorithm>
 #include <chrono>

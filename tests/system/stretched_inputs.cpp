@@ -1,11 +1,11 @@
-#include "sim/stretched_inputs.h"
+#include "tests/system/stretched_inputs.h"
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
 
-#include "sim/fault_sweep.h"
+#include "tests/system/fault_sweep.h"
 #include "sim/medium.h"
 
 namespace sim {

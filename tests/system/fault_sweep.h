@@ -7,7 +7,7 @@
 //
 // Besides the harness, the two programs' starting-state matrices and the invariants they
 // must keep live here, so the tests and the reliability report run the very same sweeps.
-// The programs come in as entry points: sim/ does not link the programs' code itself.
+// The programs come in as entry points: the sweeps do not link the programs' code themselves.
 #pragma once
 
 #include <stddef.h>
