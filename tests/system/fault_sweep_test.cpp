@@ -1,7 +1,8 @@
 // Whole-run fault sweeps of setup and the launcher: every platform call of a run fails in turn
 // (once, and from then on), on each starting state of a small matrix, and after every run the
 // exit code, the disk, the medium, WinInit.ini, the pending deletions and the mutex must be as
-// the programs promise. The sweep and its invariants are fault_sweep.cpp.
+// the programs promise. The sweep is fault_sweep.h; the invariants are setup_sweep.cpp and
+// launcher_sweep.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
