@@ -6,6 +6,7 @@
 #include "bootstrap/progress.h"
 #include "bootstrap/resource_ids.h"
 #include "bootstrap/staging_copy.h"
+#include "bootstrap/staging_guard.h"
 #include "common/instance_guard.h"
 #include "common/path.h"
 #include "common/status.h"
@@ -37,6 +38,7 @@ struct SetupRun {
     os::Handle previousCursor;
     PathBuffer sourceDirectory;  // without trailing backslash (E: for a drive root)
     PathBuffer stagingRoot;
+    StagingGuard guard;  // the staging directories, held from their check to the hand-off
 };
 
 // Setup may run several times in one process on the simulated machine; each run starts from
@@ -149,33 +151,42 @@ static bool ChooseStagingRoot(SetupRun* run, const char* directory) {
 }
 
 // First choice: TEMP under the Windows directory. The copy is tried even when the creation
-// failed; either failure sends the run to the fallback, as does a TEMP that another user owns. A
-// Windows directory that could not be read, or whose TEMP is too long to stage into, fails at once.
+// failed (where nothing is guarded, the directory may be there all the same); either failure
+// sends the run to the fallback, as does a TEMP the guard does not let us claim. A Windows
+// directory that could not be read, or whose TEMP is too long to stage into, fails at once.
 static bool StageUnderWindowsDirectory(SetupRun* run, bool windowsDirectoryRead) {
-    if (!windowsDirectoryRead || !ChooseStagingRoot(run, run->stagingRoot)) {
+    if (!windowsDirectoryRead || !ChooseStagingRoot(run, run->stagingRoot) ||
+        !StartStagingGuard(&run->guard, run->stagingRoot)) {
         return false;
     }
-    int32_t created = CreateDirectoryPath(run->stagingRoot);
-    if (!MayStageIn(run->stagingRoot, created)) {
-        return false;  // another user's directory: nothing of ours goes there
-    }
-    bool staged = Succeeded(created);
-    if (CopyManifest(run->stagingRoot, run->sourceDirectory) != 0) {
+    int32_t created = CreateDirectoryPath(run->stagingRoot, NewDirectorySecurity(&run->guard));
+    bool claimed = ClaimStagingDirectory(&run->guard, run->stagingRoot, created,
+                                         StagingPlace::kWindowsTemp);
+    bool staged = claimed && Succeeded(created);
+    if (claimed && CopyManifest(run->stagingRoot, run->sourceDirectory, &run->guard) != 0) {
         staged = false;
+    }
+    if (!staged) {
+        ReleaseStagingGuard(&run->guard);
     }
     return staged;
 }
 
 // Fallback: TEMP on the best fixed drive, or "\TEMP" on the current drive when there is none.
 static bool StageOnBestFixedDrive(SetupRun* run) {
-    if (!ChooseStagingRoot(run, BestFixedDrive())) {
+    if (!ChooseStagingRoot(run, BestFixedDrive()) ||
+        !StartStagingGuard(&run->guard, run->stagingRoot)) {
         return false;
     }
-    int32_t created = CreateDirectoryPath(run->stagingRoot);
-    if (!Succeeded(created) || !MayStageIn(run->stagingRoot, created)) {
-        return false;
+    int32_t created = CreateDirectoryPath(run->stagingRoot, NewDirectorySecurity(&run->guard));
+    bool staged = Succeeded(created) &&
+                  ClaimStagingDirectory(&run->guard, run->stagingRoot, created,
+                                        StagingPlace::kDriveTemp) &&
+                  CopyManifest(run->stagingRoot, run->sourceDirectory, &run->guard) == 0;
+    if (!staged) {
+        ReleaseStagingGuard(&run->guard);
     }
-    return CopyManifest(run->stagingRoot, run->sourceDirectory) == 0;
+    return staged;
 }
 
 // The staging area cannot be had. The mutex is released before the message, which waits for
@@ -205,11 +216,14 @@ static int HandOff(SetupRun* run) {
     os::EndDialog(run->dialog, 0);
     os::SetCursor(run->previousCursor);
     if (!built) {
+        ReleaseStagingGuard(&run->guard);
         return 0;
     }
     // The process and thread handles go with this process, which ends now.
     bool started = os::CreateProcessA(nullptr, commandLine, nullptr, nullptr, 0, 0, nullptr,
                                       launcherDirectory, &startupInfo, &process) != 0;
+    // From here the launcher's current directory holds its Init.
+    ReleaseStagingGuard(&run->guard);
     return started ? 1 : 0;
 }
 

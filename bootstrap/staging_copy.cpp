@@ -1,7 +1,7 @@
 #include "bootstrap/staging_copy.h"
 
 #include "bootstrap/progress.h"
-#include "bootstrap/staging_owner.h"
+#include "bootstrap/staging_guard.h"
 #include "common/platform.h"
 #include "common/status.h"
 
@@ -47,30 +47,50 @@ static bool MissingFromMedium(const char* source) {
     return error == os::kErrorFileNotFound || error == os::kErrorPathNotFound;
 }
 
-static bool MayStageIn(StagingOwners* owners, const char* directory, int32_t creation) {
-    return creation == 0 || StagingOwnerTrusted(owners, directory);
-}
-
-bool MayStageIn(const char* directory, int32_t creation) {
-    StagingOwners owners;
-    StartStagingOwners(&owners, directory);
-    return MayStageIn(&owners, directory, creation);
+// Clears a row's place by name, so that the copy makes a new file of ours there rather than
+// writing through whatever stands there: a hard link or a file link would take our bytes into
+// a file elsewhere, and a file another user left would keep that user's rights on it. Only a
+// read-only file has its attributes cleared first: on a hard link that would change the other
+// name's file too. True when nothing stands there any more.
+static bool ClearRowPlace(const char* destination) {
+    if (os::DeleteFileA(destination)) {
+        return true;
+    }
+    os::Dword error = os::GetLastError();
+    if (error == os::kErrorAccessDenied) {
+        os::SetFileAttributesA(destination, os::kAttrNormal);
+        if (os::DeleteFileA(destination)) {
+            return true;
+        }
+        error = os::GetLastError();
+    }
+    return error == os::kErrorFileNotFound || error == os::kErrorPathNotFound;
 }
 
 int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
+    StagingGuard guard;
+    int32_t status = StartStagingGuard(&guard, stagingRoot)
+                         ? CopyManifest(stagingRoot, sourceDirectory, &guard)
+                         : kEFail;
+    ReleaseStagingGuard(&guard);
+    return status;
+}
+
+int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory, StagingGuard* guard) {
     PathBuffer sourcePrefix;
     PathBuffer destinationPrefix;
     bool prefixesFit =
         BuildPrefix(sourcePrefix, sourceDirectory) && BuildPrefix(destinationPrefix, stagingRoot);
 
-    StagingOwners owners;
-    StartStagingOwners(&owners, stagingRoot);
     if (prefixesFit) {
         for (const char* name : kStagingDirectories) {
             PathBuffer directory;
             if (CopyText(directory, destinationPrefix) && AppendText(directory, name) &&
-                !MayStageIn(&owners, directory, CreateDirectoryPath(directory))) {
-                return kEFail;  // another user's directory: nothing of ours goes there
+                !ClaimStagingDirectory(
+                    guard, directory,
+                    CreateDirectoryPath(directory, NewDirectorySecurity(guard)),
+                    StagingPlace::kStagingDirectory)) {
+                return kEFail;  // nothing of ours goes where others may add or change
             }
         }
     }
@@ -86,17 +106,16 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory) {
             BuildRowPath(destination, destinationPrefix, row)) {
             // Setup starts the launcher itself, so it must be there in any case.
             bool required = i == kLauncherRow || !MissingFromMedium(source);
-            // Clears read-only, hidden and system from a file an earlier run left, so the
-            // shell overwrites it; fails harmlessly when nothing is there yet.
-            os::SetFileAttributesA(destination, os::kAttrNormal);
-            bool copied = CopyOneFile(source, destination);
-            // A copy from a CD keeps the medium's read-only attribute.
-            os::SetFileAttributesA(destination, os::kAttrNormal);
-            // In a TEMP directory that others can write to, a file left where our copy
-            // failed may be anyone's, and the installer runs it, or loads it as a library
-            // from its own directory. So may a file we overwrote, while another user owns it
-            // and may write it again. A row the medium lacks is passed over.
-            staged = staged && (copied ? StagingOwnerTrusted(&owners, destination) : !required);
+            // A row the medium lacks has its place cleared all the same: the installer may
+            // load whatever stands there.
+            bool cleared = ClearRowPlace(destination);
+            bool copied = cleared && CopyOneFile(source, destination);
+            // A copy from a CD keeps the medium's read-only attribute. Only our own copy is
+            // touched: what could not be cleared may be a link to another file.
+            if (copied) {
+                os::SetFileAttributesA(destination, os::kAttrNormal);
+            }
+            staged = staged && (copied || (cleared && !required));
         } else if (i == kLauncherRow) {
             staged = false;
         }
@@ -119,13 +138,13 @@ bool StagingRootFits(const char* stagingRoot) {
     return true;
 }
 
-int32_t CreateDirectoryPath(const char* path) {
+int32_t CreateDirectoryPath(const char* path, void* security) {
     PathBuffer directory;
     if (!CopyText(directory, path)) {
         return kEFail;  // CreateDirectoryA could not take it either
     }
     StripTrailingBackslash(directory);
-    if (os::CreateDirectoryA(directory, nullptr)) {
+    if (os::CreateDirectoryA(directory, security)) {
         return 0;
     }
     os::Dword error = os::GetLastError();
@@ -141,10 +160,10 @@ int32_t CreateDirectoryPath(const char* path) {
     if (parent[0] == '\0') {
         return kEFail;
     }
-    if (CreateDirectoryPath(parent) == kEFail) {
+    if (CreateDirectoryPath(parent, security) == kEFail) {
         return kEFail;
     }
-    return os::CreateDirectoryA(directory, nullptr) ? 0 : kEFail;
+    return os::CreateDirectoryA(directory, security) ? 0 : kEFail;
 }
 
 void ParentPrefix(const char* path, char (&parent)[kMaxPath]) {

@@ -80,6 +80,7 @@ enum : Dword {
     kAttrDirectory = 0x10,
     kAttrArchive = 0x20,
     kAttrNormal = 0x80,
+    kAttrReparsePoint = 0x400,  // a junction or symbolic link, as itself (not followed)
     kInvalidFileAttributes = 0xFFFFFFFFu,
 };
 
@@ -95,6 +96,11 @@ enum : Dword {
     kOpenExisting = 3,
     kOpenAlways = 4,
     kFlagWriteThrough = 0x80000000u,
+    kFlagBackupSemantics = 0x02000000u,  // needed to open a directory
+    kFlagOpenReparsePoint = 0x00200000u,  // open a link itself rather than what it names
+    // FILE_TRAVERSE: a directory handle with this right takes part in sharing, so while it is
+    // open without kShareDelete nobody can delete, rename or replace the directory.
+    kFileTraverse = 0x20,
 };
 
 // MoveFileExA.
@@ -134,9 +140,17 @@ enum : unsigned {
 // Security: who owns a file or directory, and who runs this process.
 enum : Dword {
     kOwnerSecurityInformation = 0x1,  // OWNER_SECURITY_INFORMATION
+    kDaclSecurityInformation = 0x4,   // DACL_SECURITY_INFORMATION
     kTokenQuery = 0x8,                // TOKEN_QUERY
     kTokenUserClass = 1,              // TokenUser, for GetTokenInformation
     kFsPersistentAcls = 0x8,          // GetVolumeInformationA: the volume keeps owners
+};
+
+// SECURITY_ATTRIBUTES, for CreateDirectoryA and CreateFileA.
+struct SecurityAttributes {
+    Dword length;
+    void* descriptor;  // a self-relative or absolute security descriptor
+    Bool inheritHandle;
 };
 
 // TOKEN_USER (SID_AND_ATTRIBUTES): the user's SID, which points into the same buffer.

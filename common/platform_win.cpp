@@ -131,6 +131,7 @@ unsigned GetSystemDirectoryA(char* buffer, unsigned size) {
 #endif
 
 #ifdef SEAM_CreateDirectoryA
+static_assert(sizeof(SecurityAttributes) == sizeof(SECURITY_ATTRIBUTES), "SECURITY_ATTRIBUTES");
 Bool CreateDirectoryA(const char* path, void* security) {
     return ::CreateDirectoryA(path, static_cast<SECURITY_ATTRIBUTES*>(security));
 }

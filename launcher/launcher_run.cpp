@@ -84,7 +84,9 @@ int LauncherMain(os::Handle instance, const char* tail) {
     if (os::WaitForSingleObject(installer.process, os::kInfinite) != os::kWaitObject0) {
         return kLauncherDone;
     }
-    CleanStagingArea(plan.workingDirectory);
-    ScheduleDeletionsAtRestart();
+    // Through a link, the restart would delete files of another folder by the same names.
+    if (CleanStagingArea(plan.workingDirectory)) {
+        ScheduleDeletionsAtRestart();
+    }
     return kLauncherDone;
 }

@@ -43,17 +43,57 @@ bool BuildStagedPath(char* path, const char* directory, const char* row) {
     return AppendText(path, kMaxPath, "\\") && AppendText(path, kMaxPath, row);
 }
 
-void CleanStagingArea(const char* directory) {
+// The staging root, from the staging Init directory.
+static const char kStagingRootRow[] = "..";
+// Rows without "..\" are in Init, the last of kStagedDirectories.
+constexpr int kInitDirectory = kStagedDirectoryCount - 1;
+
+// Whether `row` below `directory` is a plain directory: a link there is reported as itself,
+// with the reparse-point attribute, since the name is the last in the path.
+static bool IsPlainDirectory(const char* directory, const char* row) {
+    PathBuffer path;
+    if (!BuildStagedPath(path, directory, row)) {
+        return false;
+    }
+    os::Dword attributes = os::GetFileAttributesA(path);
+    return attributes != os::kInvalidFileAttributes && (attributes & os::kAttrDirectory) != 0 &&
+           (attributes & os::kAttrReparsePoint) == 0;
+}
+
+// The index in kStagedDirectories of the directory that holds the file `row`.
+static int DirectoryOfRow(const char* row) {
+    for (int i = 0; i < kStagedDirectoryCount; ++i) {
+        const char* name = kStagedDirectories[i];
+        size_t length = TextLength(name);
+        bool within = true;
+        for (size_t at = 0; within && at < length; ++at) {
+            within = row[at] == name[at];  // stops at the end of a shorter row
+        }
+        if (within && row[length] == '\\') {
+            return i;
+        }
+    }
+    return kInitDirectory;
+}
+
+bool CleanStagingArea(const char* directory) {
+    bool plain[kStagedDirectoryCount];
+    bool rootPlain = IsPlainDirectory(directory, kStagingRootRow);
+    for (int i = 0; i < kStagedDirectoryCount; ++i) {
+        plain[i] = rootPlain && IsPlainDirectory(directory, kStagedDirectories[i]);
+    }
     PathBuffer path;
     // Every file goes before the first directory: RemoveDirectoryA removes only empty ones.
     for (int i = 0; i < kStagedFileCount; ++i) {
-        if (BuildStagedPath(path, directory, kStagedFiles[i])) {
+        if (plain[DirectoryOfRow(kStagedFiles[i])] &&
+            BuildStagedPath(path, directory, kStagedFiles[i])) {
             os::DeleteFileA(path);  // in use or read-only: it stays, the next row follows
         }
     }
     for (int i = 0; i < kStagedDirectoryCount; ++i) {
-        if (BuildStagedPath(path, directory, kStagedDirectories[i])) {
+        if (plain[i] && BuildStagedPath(path, directory, kStagedDirectories[i])) {
             os::RemoveDirectoryA(path);  // not empty: it stays
         }
     }
+    return plain[kInitDirectory];
 }

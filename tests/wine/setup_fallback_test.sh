@@ -27,10 +27,12 @@ fi
 umount "$probe"
 rmdir "$probe"
 
-# mount_tmpfs DIR SIZE [OPTIONS]: a tmpfs at DIR, unmounted when the test ends.
+# mount_tmpfs DIR SIZE: a tmpfs at DIR, unmounted when the test ends. Its root is the
+# drive's root: mode 755, as a drive whose root lets nobody else delete what is in it (a tmpfs
+# root's own 1777 reads under Wine as everyone's right to do so, and setup then refuses its TEMP).
 mount_tmpfs() {
     mkdir -p "$1"
-    mount -t tmpfs -o "size=$2" tmpfs "$1" || exit 1
+    mount -t tmpfs -o "size=$2,mode=0755" tmpfs "$1" || exit 1
     at_exit "unmount '$1'"
 }
 
