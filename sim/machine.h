@@ -101,6 +101,25 @@ constexpr const char* kAdministratorsSid = "S-1-5-32-544";
 constexpr const char* kSystemSid = "S-1-5-18";
 constexpr const char* kTrustedInstallerSid =
     "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// ---- Permissions (Windows NT, on drives that keep owners). Each file and directory has a
+// DACL: allow and deny entries of a SID with rights and inheritance flags (winnt.h values), and
+// the protected flag. What is created inherits as NT does. The programs' calls are checked
+// against it; the test's own helpers are not.
+struct Ace {
+    std::string sid;
+    uint32_t mask = 0;
+    uint8_t flags = 0;  // OBJECT_INHERIT 1, CONTAINER_INHERIT 2, NO_PROPAGATE 4, INHERIT_ONLY 8
+    bool deny = false;
+};
+struct Dacl {
+    bool present = true;  // false: a null DACL, which lets everyone do anything
+    bool isProtected = false;
+    std::vector<Ace> entries;
+};
+// Which version's defaults the machine's drive roots, Windows directory and TEMP directories
+// carry: NT 4.0, 2000 (a clean install), XP/2003, Vista and later.
+enum class NtDefaults { kNt4, kWindows2000, kXp, kVista };
+
 bool SetOwner(const std::string& path, const std::string& sid);  // "" : no owner recorded
 std::string Owner(const std::string& path);                      // "" when absent
 // Whether the drive keeps owners, as NTFS does; FAT and CD-ROMs do not. New fixed drives do,
