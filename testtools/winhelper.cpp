@@ -19,6 +19,14 @@
  *   winhelper.exe delaydelete PATH
  *       MoveFileExA(PATH, NULL, MOVEFILE_DELAY_UNTIL_REBOOT), to check the test bed's restart
  *       helpers. Exit 0 recorded, 1 failed.
+ *   winhelper.exe dacl PATH
+ *       Prints the security descriptor of PATH as GetFileSecurityA returns it, and the user this
+ *       process runs as:
+ *         user=S-1-5-21-0-0-0-1000
+ *         owner=S-1-5-21-0-0-0-1000 control=0x8004
+ *         ace type=0 flags=0x03 mask=0x001f01ff sid=S-1-5-18
+ *       (one ace line per entry of the DACL, in order; "dacl=null" or "dacl=none" instead when
+ *       it has none). Exit 0 read, 1 not.
  *
  * A message box prints as one line (CR, LF, tab and quotes escaped as \r \n \t \"):
  *   box caption="ERROR" icon=error text="There is more than one copy ..."
@@ -28,6 +36,7 @@
  * with text (the static control -1) and progress (control 1000) only when present. */
 #include "tool_util.h"
 
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #define MAX_SEEN 256
@@ -234,7 +243,7 @@ typedef struct {
     const char* outPath;
     unsigned long button;
     int noPress;
-    const char* name; /* waitproc, delaydelete */
+    const char* name; /* waitproc, delaydelete, dacl */
 } Options;
 
 /* box: the first message box that appears. */
@@ -395,12 +404,81 @@ static int DelayDelete(const Options* options) {
     return 1;
 }
 
+/* A SID as text (S-1-5-18), or "?" when it cannot be converted. */
+static void SidText(PSID sid, char* text, size_t size) {
+    char* converted = NULL;
+    if (sid != NULL && ConvertSidToStringSidA(sid, &converted)) {
+        snprintf(text, size, "%s", converted);
+        LocalFree(converted);
+    } else {
+        snprintf(text, size, "?");
+    }
+}
+
+static int PrintDacl(const Options* options) {
+    char sid[256];
+    HANDLE token = NULL;
+    BYTE user[256];
+    DWORD needed = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (GetTokenInformation(token, TokenUser, user, sizeof user, &needed)) {
+            SidText(((TOKEN_USER*)user)->User.Sid, sid, sizeof sid);
+            Report(options->outPath, "user=%s\n", sid);
+        }
+        CloseHandle(token);
+    }
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    GetFileSecurityA(options->name, parts, NULL, 0, &needed);
+    PSECURITY_DESCRIPTOR descriptor = needed > 0 ? malloc(needed) : NULL;
+    if (descriptor == NULL ||
+        !GetFileSecurityA(options->name, parts, descriptor, needed, &needed)) {
+        Report(options->outPath, "dacl-error=%lu\n", GetLastError());
+        free(descriptor);
+        return 1;
+    }
+    PSID owner = NULL;
+    BOOL defaulted = FALSE, present = FALSE;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    PACL dacl = NULL;
+    GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    SidText(owner, sid, sizeof sid);
+    Report(options->outPath, "owner=%s control=0x%04x\n", sid, (unsigned)control);
+    if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present) {
+        Report(options->outPath, "dacl=none\n");
+    } else if (dacl == NULL) {
+        Report(options->outPath, "dacl=null\n");
+    } else {
+        for (DWORD i = 0; i < dacl->AceCount; ++i) {
+            ACE_HEADER* ace = NULL;
+            if (!GetAce(dacl, i, (void**)&ace)) {
+                Report(options->outPath, "ace-error=%lu\n", GetLastError());
+                break;
+            }
+            /* The allowed and denied entries share one layout: header, mask, SID. */
+            const ACCESS_ALLOWED_ACE* entry = (const ACCESS_ALLOWED_ACE*)ace;
+            if (ace->AceType <= ACCESS_DENIED_ACE_TYPE) {
+                SidText((PSID)&entry->SidStart, sid, sizeof sid);
+            } else {
+                snprintf(sid, sizeof sid, "?");
+            }
+            Report(options->outPath, "ace type=%u flags=0x%02x mask=0x%08lx sid=%s\n",
+                   (unsigned)ace->AceType, (unsigned)ace->AceFlags, (unsigned long)entry->Mask,
+                   sid);
+        }
+    }
+    free(descriptor);
+    return 0;
+}
+
 int main(int argc, char** argv) {
     Options options;
     memset(&options, 0, sizeof options);
     options.button = IDOK;
     if (argc < 2) {
-        fputs("usage: winhelper.exe box|boxes|find|list|waitproc|survey|delaydelete ...\n", stderr);
+        fputs("usage: winhelper.exe box|boxes|find|list|waitproc|survey|delaydelete|dacl ...\n",
+              stderr);
         return 2;
     }
     const char* mode = argv[1];
@@ -448,6 +526,9 @@ int main(int argc, char** argv) {
     }
     if (strcmp(mode, "delaydelete") == 0 && options.name != NULL) {
         return DelayDelete(&options);
+    }
+    if (strcmp(mode, "dacl") == 0 && options.name != NULL) {
+        return PrintDacl(&options);
     }
     fprintf(stderr, "winhelper: bad mode or missing name: %s\n", mode);
     return 2;
