@@ -664,7 +664,7 @@ survey() {
 # once it has written its record until COMMAND (run with eval) is done, so that COMMAND sees
 # the staging area whole.
 run_chain() {
-    local personality=$1 hold=${2:-} wait_file= go=$WINEPREFIX/drive_c/tools/go i
+    local personality=$1 hold=${2:-} wait_file= go=$WINEPREFIX/drive_c/tools/go
     CHAIN_STAGING=$(hostpath 'C:\windows\TEMP')
     remove_staging "$CHAIN_STAGING"
     rm -f "$WINEPREFIX/drive_c/record.txt" "$go"
@@ -672,15 +672,21 @@ run_chain() {
     [ -n "$hold" ] && wait_file='C:\tools\go'
     RECORDER_WAIT_FILE=$wait_file run_cmdline 'E:\setup.exe' 'E:\'
     expect_eq "$personality: setup from E: ends with 1" 0x00000001 "$RUN_EXIT_HEX"
-    if [ -n "$hold" ]; then
-        for i in $(seq 600); do
-            grep -q '^\[end\]' "$WINEPREFIX/drive_c/record.txt" 2>/dev/null && break
-            sleep 0.1
-        done
-        eval "$hold"
-        touch "$go"
-    fi
+    [ -n "$hold" ] && hold_installer "$hold"
     wait_process _zorp.ex_ 60 || log "$personality: the launcher is still running"
+}
+
+# hold_installer COMMAND: the installer, the recorder started with
+# RECORDER_WAIT_FILE='C:\tools\go', holds once it has written its record to C:\record.txt; runs
+# COMMAND (with eval) then, and lets the installer end.
+hold_installer() {
+    local i
+    for i in $(seq 600); do
+        grep -q '^\[end\]' "$WINEPREFIX/drive_c/record.txt" 2>/dev/null && break
+        sleep 0.1
+    done
+    eval "$1"
+    touch "$WINEPREFIX/drive_c/tools/go"
 }
 
 # check_chain PERSONALITY: what the installer saw and what the launcher left behind:

@@ -79,18 +79,11 @@ expect_victims_kept() {
 # record, it holds until HOLD (run with eval) is done. Waits for the launcher to end. Sets
 # BOXES (the message boxes of this run).
 run_setup() {
-    local hold=$1 go=$WINEPREFIX/drive_c/tools/go before i
-    rm -f "$RECORD" "$go"
+    local before
+    rm -f "$RECORD" "$WINEPREFIX/drive_c/tools/go"
     before=$(boxes_seen | wc -l)
     RECORDER_WAIT_FILE='C:\tools\go' run_cmdline 'E:\setup.exe' 'E:\'
-    if [ "$RUN_EXIT_HEX" = 0x00000001 ]; then
-        for i in $(seq 300); do
-            grep -q '^\[end\]' "$RECORD" 2>/dev/null && break
-            sleep 0.1
-        done
-        eval "$hold"
-    fi
-    touch "$go"
+    [ "$RUN_EXIT_HEX" = 0x00000001 ] && hold_installer "$1"
     wait_process _zorp.ex_ 60 || log "the launcher is still running"
     BOXES=$(boxes_after "$before")
 }
