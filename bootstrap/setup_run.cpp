@@ -160,8 +160,8 @@ static bool StageUnderWindowsDirectory(SetupRun* run, bool windowsDirectoryRead)
         return false;
     }
     int32_t created = CreateDirectoryPath(run->stagingRoot, NewDirectorySecurity(&run->guard));
-    bool claimed = ClaimStagingDirectory(&run->guard, run->stagingRoot, created,
-                                         StagingPlace::kWindowsTemp);
+    bool claimed =
+        ClaimStagingDirectory(&run->guard, run->stagingRoot, created, StagingPlace::kWindowsTemp);
     bool staged = claimed && Succeeded(created);
     if (claimed && CopyManifest(run->stagingRoot, run->sourceDirectory, &run->guard) != 0) {
         staged = false;
@@ -179,10 +179,10 @@ static bool StageOnBestFixedDrive(SetupRun* run) {
         return false;
     }
     int32_t created = CreateDirectoryPath(run->stagingRoot, NewDirectorySecurity(&run->guard));
-    bool staged = Succeeded(created) &&
-                  ClaimStagingDirectory(&run->guard, run->stagingRoot, created,
-                                        StagingPlace::kDriveTemp) &&
-                  CopyManifest(run->stagingRoot, run->sourceDirectory, &run->guard) == 0;
+    bool staged =
+        Succeeded(created) &&
+        ClaimStagingDirectory(&run->guard, run->stagingRoot, created, StagingPlace::kDriveTemp) &&
+        CopyManifest(run->stagingRoot, run->sourceDirectory, &run->guard) == 0;
     if (!staged) {
         ReleaseStagingGuard(&run->guard);
     }

@@ -26,11 +26,11 @@ const unsigned char* const kTrustedSids[] = {kSystemSid, kAdministratorsSid, kTr
 constexpr size_t kDescriptorHeader = 20;
 constexpr size_t kAclHeader = 8;
 constexpr size_t kAceHeader = 8;
-constexpr uint16_t kDaclPresent = 0x4;        // SE_DACL_PRESENT
-constexpr uint16_t kDaclProtected = 0x1000;   // SE_DACL_PROTECTED
-constexpr uint16_t kSelfRelative = 0x8000;    // SE_SELF_RELATIVE
-constexpr unsigned char kAccessAllowed = 0;   // ACCESS_ALLOWED_ACE_TYPE
-constexpr unsigned char kAccessDenied = 1;    // ACCESS_DENIED_ACE_TYPE
+constexpr uint16_t kDaclPresent = 0x4;       // SE_DACL_PRESENT
+constexpr uint16_t kDaclProtected = 0x1000;  // SE_DACL_PROTECTED
+constexpr uint16_t kSelfRelative = 0x8000;   // SE_SELF_RELATIVE
+constexpr unsigned char kAccessAllowed = 0;  // ACCESS_ALLOWED_ACE_TYPE
+constexpr unsigned char kAccessDenied = 1;   // ACCESS_DENIED_ACE_TYPE
 constexpr unsigned char kObjectInherit = 0x1;
 constexpr unsigned char kContainerInherit = 0x2;
 constexpr unsigned char kInheritOnly = 0x8;
@@ -128,7 +128,8 @@ bool AclKeepsOthersOut(const unsigned char* acl, size_t size, const unsigned cha
         }
         const unsigned char* sid = ace + kAceHeader;
         size_t sidSize = SidSize(sid, aceSize - kAceHeader);
-        if (sidSize == 0 || ((Read32(ace + 4) & forbidden) != 0 && !Trusted(sid, sidSize, userSid))) {
+        if (sidSize == 0 ||
+            ((Read32(ace + 4) & forbidden) != 0 && !Trusted(sid, sidSize, userSid))) {
             return false;
         }
     }
@@ -147,8 +148,8 @@ size_t SidSize(const unsigned char* sid, size_t size) {
 
 size_t BuildPrivateDescriptor(const unsigned char* userSid, unsigned char* out, size_t capacity) {
     size_t userSize = userSid != nullptr ? SidSize(userSid, 68) : 0;
-    size_t aclSize = kAclHeader + 3 * kAceHeader + sizeof kSystemSid + sizeof kAdministratorsSid +
-                     userSize;
+    size_t aclSize =
+        kAclHeader + 3 * kAceHeader + sizeof kSystemSid + sizeof kAdministratorsSid + userSize;
     size_t size = kDescriptorHeader + aclSize;
     if (userSize == 0 || size > capacity) {
         return 0;

@@ -9,10 +9,10 @@
 
 // Access rights (winnt.h), as a directory's entries grant them.
 enum : uint32_t {
-    kRightAddFile = 0x2,         // FILE_ADD_FILE, FILE_WRITE_DATA on a file
-    kRightAddFolder = 0x4,       // FILE_ADD_SUBDIRECTORY, FILE_APPEND_DATA on a file
-    kRightWriteEa = 0x10,        // FILE_WRITE_EA
-    kRightDeleteChild = 0x40,    // FILE_DELETE_CHILD: delete or rename anything inside
+    kRightAddFile = 0x2,       // FILE_ADD_FILE, FILE_WRITE_DATA on a file
+    kRightAddFolder = 0x4,     // FILE_ADD_SUBDIRECTORY, FILE_APPEND_DATA on a file
+    kRightWriteEa = 0x10,      // FILE_WRITE_EA
+    kRightDeleteChild = 0x40,  // FILE_DELETE_CHILD: delete or rename anything inside
     kRightWriteAttributes = 0x100,
     kRightDelete = 0x10000,      // DELETE: delete or rename the object itself
     kRightWriteDac = 0x40000,    // WRITE_DAC: change who may
@@ -23,10 +23,9 @@ enum : uint32_t {
 };
 
 // Every right that lets its holder add anything, change or remove anything, or change who may.
-constexpr uint32_t kChangingRights = kRightAddFile | kRightAddFolder | kRightWriteEa |
-                                     kRightDeleteChild | kRightWriteAttributes | kRightDelete |
-                                     kRightWriteDac | kRightWriteOwner | kRightGenericAll |
-                                     kRightGenericWrite;
+constexpr uint32_t kChangingRights =
+    kRightAddFile | kRightAddFolder | kRightWriteEa | kRightDeleteChild | kRightWriteAttributes |
+    kRightDelete | kRightWriteDac | kRightWriteOwner | kRightGenericAll | kRightGenericWrite;
 
 // A SID's size from its header, 0 when `sid` holds no whole SID within `size` bytes.
 size_t SidSize(const unsigned char* sid, size_t size);

@@ -86,10 +86,9 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory, Stagi
         for (const char* name : kStagingDirectories) {
             PathBuffer directory;
             if (CopyText(directory, destinationPrefix) && AppendText(directory, name) &&
-                !ClaimStagingDirectory(
-                    guard, directory,
-                    CreateDirectoryPath(directory, NewDirectorySecurity(guard)),
-                    StagingPlace::kStagingDirectory)) {
+                !ClaimStagingDirectory(guard, directory,
+                                       CreateDirectoryPath(directory, NewDirectorySecurity(guard)),
+                                       StagingPlace::kStagingDirectory)) {
                 return kEFail;  // nothing of ours goes where others may add or change
             }
         }

@@ -33,11 +33,11 @@ UserRead ReadUser(StagingGuard* guard) {
     os::Handle token = nullptr;
     if (!os::OpenProcessToken(os::CurrentProcess(), os::kTokenQuery, &token)) {
         return os::GetLastError() == os::kErrorCallNotImplemented ? UserRead::kNoSecurity
-                                                                   : UserRead::kFailed;
+                                                                  : UserRead::kFailed;
     }
     os::Dword needed = 0;
-    bool read = os::GetTokenInformation(token, os::kTokenUserClass, guard->user,
-                                        sizeof guard->user, &needed) != 0;
+    bool read = os::GetTokenInformation(token, os::kTokenUserClass, guard->user, sizeof guard->user,
+                                        &needed) != 0;
     os::CloseHandle(token);
     return read ? UserRead::kRead : UserRead::kFailed;
 }
@@ -69,10 +69,9 @@ bool Hold(StagingGuard* guard, const char* path) {
     if (guard->heldCount == kMaxHeldDirectories) {
         return false;
     }
-    os::Handle directory =
-        os::CreateFileA(path, os::kFileTraverse, os::kShareRead | os::kShareWrite, nullptr,
-                        os::kOpenExisting, os::kFlagBackupSemantics | os::kFlagOpenReparsePoint,
-                        nullptr);
+    os::Handle directory = os::CreateFileA(
+        path, os::kFileTraverse, os::kShareRead | os::kShareWrite, nullptr, os::kOpenExisting,
+        os::kFlagBackupSemantics | os::kFlagOpenReparsePoint, nullptr);
     if (directory == os::InvalidHandle()) {
         return false;
     }

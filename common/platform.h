@@ -96,7 +96,7 @@ enum : Dword {
     kOpenExisting = 3,
     kOpenAlways = 4,
     kFlagWriteThrough = 0x80000000u,
-    kFlagBackupSemantics = 0x02000000u,  // needed to open a directory
+    kFlagBackupSemantics = 0x02000000u,   // needed to open a directory
     kFlagOpenReparsePoint = 0x00200000u,  // open a link itself rather than what it names
     // FILE_TRAVERSE: a directory handle with this right takes part in sharing, so while it is
     // open without kShareDelete nobody can delete, rename or replace the directory.
@@ -281,11 +281,8 @@ Bool GetVolumeInformationA(const char* root, char* volumeName, Dword volumeNameS
 // `descriptor` receives a self-relative security descriptor; `needed` its size.
 Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword length,
                       Dword* needed);
-// `owner` points into `descriptor`; it is null for a descriptor that names no owner.
-Bool GetSecurityDescriptorOwner(void* descriptor, void** owner, Bool* defaulted);
 Bool OpenProcessToken(Handle process, Dword access, Handle* token);
 Bool GetTokenInformation(Handle token, Dword infoClass, void* info, Dword length, Dword* needed);
-Bool EqualSid(const void* a, const void* b);
 
 // ---- Memory (process heap)
 void* HeapAlloc(size_t bytes);  // GetProcessHeap() + HeapAlloc; nullptr when it fails

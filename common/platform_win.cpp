@@ -322,12 +322,6 @@ Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword
 }
 #endif
 
-#ifdef SEAM_GetSecurityDescriptorOwner
-Bool GetSecurityDescriptorOwner(void* descriptor, void** owner, Bool* defaulted) {
-    return ::GetSecurityDescriptorOwner(descriptor, owner, defaulted);
-}
-#endif
-
 #ifdef SEAM_OpenProcessToken
 Bool OpenProcessToken(Handle process, Dword access, Handle* token) {
     return ::OpenProcessToken(process, access, token);
@@ -343,12 +337,6 @@ Bool GetTokenInformation(Handle token, Dword infoClass, void* info, Dword length
         *needed = size;
     }
     return ok;
-}
-#endif
-
-#ifdef SEAM_EqualSid
-Bool EqualSid(const void* a, const void* b) {
-    return ::EqualSid(const_cast<void*>(a), const_cast<void*>(b));
 }
 #endif
 

@@ -11,9 +11,9 @@
 namespace {
 
 const AclRule kRules[] = {
-    {0, 0},                                          // the owner alone
-    {kRightDeleteChild | kRightWriteDac, 0},         // a drive root's right over its TEMP
-    {kChangingRights, kChangingRights},              // a private directory
+    {0, 0},                                   // the owner alone
+    {kRightDeleteChild | kRightWriteDac, 0},  // a drive root's right over its TEMP
+    {kChangingRights, kChangingRights},       // a private directory
 };
 
 }  // namespace
@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<unsigned char> sid(data + 1, data + 1 + sidSize);
     std::vector<unsigned char> descriptor(data + 1 + sidSize, data + size);
-    const unsigned char* user = sidSize > 0 && SidSize(sid.data(), sid.size()) > 0 ? sid.data()
-                                                                                   : nullptr;
+    const unsigned char* user =
+        sidSize > 0 && SidSize(sid.data(), sid.size()) > 0 ? sid.data() : nullptr;
 
     // Forbidding more never lets more through.
     bool before = true;

@@ -50,10 +50,8 @@ const Fallible kFallible[] = {
     {"MessageBoxA", os::kErrorNotEnoughMemory},
     {"GetVolumeInformationA", os::kErrorNotReady},
     {"GetFileSecurityA", os::kErrorAccessDenied},
-    {"GetSecurityDescriptorOwner", kErrorInvalidSecurityDescriptor},
     {"OpenProcessToken", os::kErrorAccessDenied},
     {"GetTokenInformation", os::kErrorAccessDenied},
-    {"EqualSid", os::kErrorInvalidParameter},
 };
 
 const Fallible* FindFallible(const char* op) {

@@ -44,8 +44,11 @@ void AddDrive(const std::string& root, unsigned type, uint64_t freeBytes) {
     drive->keepsOwners = type == os::kDriveFixed;
     drive->top = std::make_shared<Node>();
     drive->top->directory = true;
-    drive->top->attributes = 0;
-    drive->top->owner = kAdministratorsSid;
+    drive->top->data->attributes = 0;
+    drive->top->data->owner = kAdministratorsSid;
+    if (type == os::kDriveFixed) {
+        drive->top->data->dacl = DefaultDriveRootDacl(M().ntDefaults);
+    }
     M().drives.push_back(std::move(drive));
 }
 

@@ -11,18 +11,21 @@ namespace {
 // CreateDirectoryA leaves room for an 8.3 name below the new directory: MAX_PATH - 12.
 const size_t kMaxDirectoryChars = 248;
 
-os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool copyAllowed) {
+}  // namespace
+
+os::Dword sim::model::MoveNode(const char* existing, const char* newName, bool replace,
+                               bool copyAllowed) {
     Path from;
     Path to;
     os::Dword error = 0;
-    Found source = Resolve(existing, &from, &error);
+    Found source = Resolve(existing, &from, &error, false);
     if (error == 0 && source.node == nullptr) {
         error = source.missing;
     }
     if (error != 0) {
         return error;
     }
-    Found target = Resolve(newName, &to, &error);
+    Found target = Resolve(newName, &to, &error, false);
     if (error != 0) {
         return error;
     }
@@ -39,7 +42,14 @@ os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool
     if (os::Dword protection = WriteProtection(target.drive)) {
         return protection;
     }
-    if (node->inUse || OpenWithoutSharing(node, os::kShareDelete)) {
+    Node* into = target.node != nullptr ? target.node->parent : target.parent;
+    if (into == nullptr || !MayDelete(node, source.drive) ||
+        !MayAccess(into, target.drive, node->directory ? kFileAppendData : kFileWriteData)) {
+        return os::kErrorAccessDenied;
+    }
+    // A directory that is a process's current directory is open in that process.
+    if (node->data->inUse || OpenWithoutSharing(node, os::kShareDelete) ||
+        (node->directory && IsCurrentDirectoryOfLiveProcess(node))) {
         return os::kErrorSharingViolation;
     }
     if (target.node == node) {
@@ -60,15 +70,18 @@ os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool
             return os::kErrorAlreadyExists;
         }
         if (target.node->directory || node->directory ||
-            (target.node->attributes & os::kAttrReadOnly) != 0) {
+            (target.node->data->attributes & os::kAttrReadOnly) != 0) {
             return os::kErrorAccessDenied;
         }
-        if (target.node->inUse || OpenWithoutSharing(target.node, os::kShareDelete)) {
+        if (!MayDelete(target.node, target.drive)) {
+            return os::kErrorAccessDenied;
+        }
+        if (target.node->data->inUse || OpenWithoutSharing(target.node, os::kShareDelete)) {
             return os::kErrorSharingViolation;
         }
     }
-    uint64_t size = node->content.size();
-    uint64_t freed = target.node == nullptr ? 0 : target.node->content.size();
+    uint64_t size = node->data->content.size();
+    uint64_t freed = target.node == nullptr ? 0 : target.node->data->content.size();
     if (otherDrive && size > freed && size - freed > target.drive->freeBytes) {
         return os::kErrorDiskFull;
     }
@@ -84,18 +97,27 @@ os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool
     return 0;
 }
 
-}  // namespace
-
 namespace os {
 
 Bool CreateDirectoryA(const char* path, void* security) {
-    (void)security;
     if (Enter("CreateDirectoryA", path)) {
         return 0;
     }
+    // NT takes in the descriptor first, whatever the file system; 95/98 ignore it.
+    sim::Dacl given;
+    bool hasDacl = false;
+    auto* attributes = static_cast<const SecurityAttributes*>(security);
+    if (attributes != nullptr && attributes->descriptor != nullptr && M().platform == kPlatformNt) {
+        Dword invalid = ParseDescriptor(static_cast<const unsigned char*>(attributes->descriptor),
+                                        &given, &hasDacl);
+        if (invalid != 0) {
+            SetError(invalid);
+            return 0;
+        }
+    }
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(path, &parsed, &error);
+    Found found = Resolve(path, &parsed, &error, false);
     if (error == 0 && PathText(parsed).size() > kMaxDirectoryChars) {
         error = kErrorFilenameTooLong;
     }
@@ -115,7 +137,11 @@ Bool CreateDirectoryA(const char* path, void* security) {
         SetError(protection);
         return 0;
     }
-    AddChild(found.parent, parsed.parts.back(), true);
+    if (!MayAccess(found.parent, found.drive, kFileAppendData)) {
+        SetError(kErrorAccessDenied);
+        return 0;
+    }
+    AddChild(found.parent, parsed.parts.back(), true, hasDacl ? &given : nullptr);
     return 1;
 }
 
@@ -123,7 +149,7 @@ Bool RemoveDirectoryA(const char* path) {
     if (Enter("RemoveDirectoryA", path)) {
         return 0;
     }
-    Found found = FindExisting(path);
+    Found found = FindExisting(path, false);  // a link goes, not what it names
     if (found.node == nullptr) {
         return 0;
     }
@@ -132,7 +158,8 @@ Bool RemoveDirectoryA(const char* path) {
         SetError(kErrorDirectory);
         return 0;
     }
-    if (node->parent == nullptr || (node->attributes & kAttrReadOnly) != 0) {
+    if (node->parent == nullptr || (node->data->attributes & kAttrReadOnly) != 0 ||
+        !MayDelete(node, found.drive)) {
         SetError(kErrorAccessDenied);
         return 0;
     }
@@ -157,7 +184,7 @@ Dword GetFileAttributesA(const char* path) {
     if (Enter("GetFileAttributesA", path)) {
         return kInvalidFileAttributes;
     }
-    Found found = FindExisting(path);
+    Found found = FindExisting(path, false);  // a link as itself
     if (found.node == nullptr) {
         return kInvalidFileAttributes;
     }
@@ -170,19 +197,23 @@ Bool SetFileAttributesA(const char* path, Dword attributes) {
     }
     Path parsed;
     Dword error = 0;
-    Found found = ResolveExisting(path, &parsed, &error);
+    Found found = ResolveExisting(path, &parsed, &error, false);
     if (error == 0) {
         error = WriteProtection(found.drive);
+    }
+    if (error == 0 && !MayAccess(found.node, found.drive, kFileWriteAttributes)) {
+        error = kErrorAccessDenied;
     }
     if (error != 0) {
         SetError(error);
         return 0;
     }
+    NoteChange(found.node);
     Dword kept = SettableAttributes(attributes);
     if (found.node->directory) {
-        found.node->attributes = kept;
+        found.node->data->attributes = kept;
     } else {
-        found.node->attributes = kept == 0 ? static_cast<Dword>(kAttrNormal) : kept;
+        found.node->data->attributes = kept == 0 ? static_cast<Dword>(kAttrNormal) : kept;
     }
     return 1;
 }
@@ -193,14 +224,16 @@ Bool DeleteFileA(const char* path) {
     }
     Path parsed;
     Dword error = 0;
-    Found found = ResolveExisting(path, &parsed, &error);
-    if (error == 0 && (found.node->directory || (found.node->attributes & kAttrReadOnly) != 0)) {
+    Found found = ResolveExisting(path, &parsed, &error, false);
+    if (error == 0 &&
+        (found.node->directory || (found.node->data->attributes & kAttrReadOnly) != 0 ||
+         !MayDelete(found.node, found.drive))) {
         error = kErrorAccessDenied;
     }
     if (error == 0) {
         error = WriteProtection(found.drive);
     }
-    if (error == 0 && (found.node->inUse || OpenWithoutSharing(found.node, kShareDelete))) {
+    if (error == 0 && (found.node->data->inUse || OpenWithoutSharing(found.node, kShareDelete))) {
         error = kErrorSharingViolation;
     }
     if (error != 0) {

@@ -15,6 +15,7 @@ static void AddTestProcess(Machine* machine) {
     host.id = kHostProcessId;
     host.currentDirectory = machine->currentDirectory;
     host.user = kAdministratorsSid;  // whatever put the machine's files there
+    host.groups = {kEveryoneSid, kAuthenticatedUsersSid, kUsersSid};
     machine->processes[kHostProcessId] = host;
     machine->cursor = kArrowCursor;
 }
@@ -66,6 +67,7 @@ void ResetTypical(uint32_t cFreeMb, bool windowsNt) {
     SetSystemDirectory("C:\\WINDOWS\\SYSTEM");
     SetCurrentDirectory("E:\\");
     SetPlatform(windowsNt ? os::kPlatformNt : os::kPlatformWindows);
+    SetNtDefaults(NtDefaults::kVista);
 }
 
 }  // namespace sim

@@ -78,8 +78,9 @@ std::string StoredPath(const std::string& path);
 struct Entry {
     std::string path;
     bool directory;
-    os::Dword attributes;
+    os::Dword attributes;  // a link's with FILE_ATTRIBUTE_REPARSE_POINT; nothing below it is listed
     std::string content;
+    std::string writer;  // who created it or last wrote its content (a SID)
 };
 std::vector<Entry> Snapshot(const std::string& root);
 std::vector<Entry> SnapshotAll();  // every drive
@@ -119,6 +120,44 @@ struct Dacl {
 // Which version's defaults the machine's drive roots, Windows directory and TEMP directories
 // carry: NT 4.0, 2000 (a clean install), XP/2003, Vista and later.
 enum class NtDefaults { kNt4, kWindows2000, kXp, kVista };
+
+// Sets the NT version whose defaults the machine carries (NT-DEFAULT-ACLS in the sources of
+// sim/permissions.cpp): the DACLs of every fixed drive's root (each as the system drive's),
+// the Windows directory and its TEMP, and on NT 4.0 a C:\TEMP; GetVersionExA then reports that
+// version. ResetTypical's machine carries Vista's.
+void SetNtDefaults(NtDefaults version);
+bool SetDacl(const std::string& path, const Dacl& dacl);
+Dacl GetDacl(const std::string& path);  // an empty one when nothing is there
+
+// ---- Links (NTFS). A directory link (a junction) at `path`, where nothing is yet, naming the
+// directory `target` (which need not exist); a hard link at `path`: a second name of the file
+// `existing`, sharing its data, attributes, owner and DACL.
+bool MakeDirectoryLink(const std::string& path, const std::string& target);
+bool MakeHardLink(const std::string& path, const std::string& existing);
+
+// ---- What changed on the disks, in order: every file or directory created, written, given
+// other attributes or permissions, renamed (under both names) or removed, with who did it (the
+// process, or 0 for the restart) and its own path, links resolved. The test helpers' changes
+// are there too, as the test's own process.
+struct Change {
+    uint32_t processId;
+    std::string user;
+    std::string path;
+};
+const std::vector<Change>& Changes();
+
+// ---- Another local user, kOtherUserSid: a member of Users, Authenticated Users, INTERACTIVE
+// and Everyone, no administrator. Each act is checked as Windows checks it (permissions,
+// sharing, links on the way) and done only when allowed; it returns whether it was done. Its
+// changes are its own in Changes() and in who wrote a file; it makes no platform calls.
+bool OtherUserAddsFile(const std::string& path, const std::string& content);
+bool OtherUserWritesFile(const std::string& path, const std::string& content);
+bool OtherUserDeletes(const std::string& path);
+bool OtherUserMoves(const std::string& path, const std::string& newPath);
+bool OtherUserMakesDirectoryLink(const std::string& path, const std::string& target);
+bool OtherUserMakesHardLink(const std::string& path, const std::string& existing);
+// WRITE_DAC: an entry that gives itself full control, inherited below, put first.
+bool OtherUserTakesOver(const std::string& path);
 
 bool SetOwner(const std::string& path, const std::string& sid);  // "" : no owner recorded
 std::string Owner(const std::string& path);                      // "" when absent
@@ -163,6 +202,7 @@ struct ProcessRecord {
     bool inheritedEnvironment;  // environment == nullptr
     os::Dword startupInfoSize;  // StartupInfo::cb as passed
     std::string program;        // the registered name of the program started, if it was
+    std::string imageWriter;    // who wrote its program file (a SID)
     bool started;               // CreateProcessA succeeded
     bool finished;
     int64_t exitCode;  // when finished

@@ -12,4 +12,18 @@ const char* const kMediumRows[21] = {
 };
 const char* const kMediumDirectories[4] = {"Config", "Init", "Extra", "English"};
 
+bool MakeStagingDirectory(const std::string& directory, const std::string& user) {
+    Dacl dacl;
+    dacl.isProtected = true;
+    for (const std::string& sid :
+         {std::string(kSystemSid), std::string(kAdministratorsSid), user}) {
+        Ace entry;
+        entry.sid = sid;
+        entry.mask = 0x1F01FF;  // full control
+        entry.flags = 0x3;      // inherited by files and folders
+        dacl.entries.push_back(entry);
+    }
+    return MakeDirectories(directory) && SetDacl(directory, dacl);
+}
+
 }  // namespace sim

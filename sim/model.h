@@ -44,19 +44,35 @@ enum : os::Dword {
     kErrorResourceNameNotFound = 1814,
     kErrorInvalidSecurityDescriptor = 1338,
     kErrorNoToken = 1008,
+    kErrorInvalidAcl = 1336,
+    kErrorCantResolveFilename = 1921,  // too many links on the way
+};
+
+// How many links one lookup goes through before it gives up.
+constexpr int kMaxLinkHops = 31;
+
+// What a file or directory is, apart from its name: a hard link gives a file a second name
+// for the same data.
+struct FileData {
+    os::Dword attributes = os::kAttrNormal;  // never holds kAttrDirectory
+    std::string content;
+    bool inUse = false;  // open by a program outside the simulation
+    std::string owner;   // the owner's SID, "S-1-5-32-544" and so on
+    Dacl dacl;
+    std::string writer;  // the SID that created it or last wrote its content
 };
 
 struct Node {
     std::string name;  // as created
     bool directory = false;
-    os::Dword attributes = os::kAttrNormal;  // never holds kAttrDirectory
-    std::string content;
     std::string forcedShortName;  // SetShortName; empty: derived
-    bool inUse = false;           // open by a program outside the simulation
-    std::string owner;            // the owner's SID, "S-1-5-32-544" and so on
     uint64_t serial = 0;          // creation order, for the ~N of derived short names
     Node* parent = nullptr;
     std::map<std::string, std::shared_ptr<Node>> children;  // keyed by upper-case name
+    // A directory link (a junction): the full path it names. Path operations go through it to
+    // that path, but for the last name of a path where Windows takes the link itself.
+    std::string linkTarget;
+    std::shared_ptr<FileData> data = std::make_shared<FileData>();
 };
 
 struct Drive {
@@ -66,7 +82,7 @@ struct Drive {
     uint64_t freeBytes = 0;
     bool freeQueryFails = false;
     bool readOnly = false;
-    bool keepsOwners = false;  // NTFS: Windows NT keeps an owner for each file
+    bool keepsOwners = false;  // NTFS: Windows NT keeps an owner and a DACL for each file
     std::shared_ptr<Node> top;
 };
 
@@ -90,6 +106,7 @@ struct Process {
     std::string currentDirectory;  // as given, in full form
     os::Dword lastError = 0;
     std::string user;  // the SID the process runs as; it owns what the process creates
+    std::vector<std::string> groups;  // the other SIDs of its token
     bool commonControls = false;
     bool alive = true;
     int recordIndex = -1;
@@ -161,6 +178,7 @@ struct Machine {
     std::string systemDirectory;
     std::string currentDirectory;
     os::Dword platform = os::kPlatformNt;
+    NtDefaults ntDefaults = NtDefaults::kVista;
     bool versionQueryFails = false;
     int bitsPerPixel = 32;
     int planes = 1;
@@ -206,6 +224,8 @@ struct Machine {
     std::vector<PendingOperation> pending;
     std::vector<std::string> pendingDeletions;
     std::vector<Call> calls;
+    std::vector<Change> changes;
+    bool restarting = false;  // the restart's own changes are its
     std::vector<FaultState> faults;
     int faultsFired = 0;
     std::map<std::string, ProgramMain> programs;
@@ -242,20 +262,28 @@ os::Dword ParsePath(const char* text, const std::string& currentDirectory, Path*
 std::string PathText(const Path& path);  // "C:\A\B", or "C:\" for the root
 std::string ShortNameOf(const Node* node);
 
-// nodes.cpp: the file tree.
-Found Lookup(const Path& path);
+// nodes.cpp: the file tree. A lookup goes through every directory link on the way; the last
+// name of the path too unless `followLast` is false, as for the calls that Windows lets act
+// on a link itself (attributes, creating, deleting, renaming and removing by name).
+Found Lookup(const Path& path, bool followLast = true);
 // Parses relative to the running process and looks up; *error gets the parse error.
-Found Resolve(const char* text, Path* path, os::Dword* error);
+Found Resolve(const char* text, Path* path, os::Dword* error, bool followLast = true);
 // Resolve, with *error also set (to `missing`) when nothing is there.
-Found ResolveExisting(const char* path, Path* parsed, os::Dword* error);
+Found ResolveExisting(const char* path, Path* parsed, os::Dword* error, bool followLast = true);
 // What `path` names; its node nullptr, with the last error set, when nothing is there.
-Found FindExisting(const char* path);
+Found FindExisting(const char* path, bool followLast = true);
 // The node at an absolute path, as the test helpers name it (no MAX_PATH limit), creating
 // missing directories on the way when asked; nullptr when there is none. *driveOut, when
 // given, receives its drive.
 Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut);
 Node* FindChild(Node* directory, const std::string& name);
-Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
+// A new file or directory, made by the running process: its owner and writer, with the DACL
+// it inherits, or `given` merged with it as NT merges (security.cpp).
+Node* AddChild(Node* directory, const std::string& name, bool isDirectory,
+               const Dacl* given = nullptr);
+// Records that `node` was made, written, given other attributes or permissions, or is about to
+// go, by the running process (or the restart), at its own path.
+void NoteChange(const Node* node);
 std::shared_ptr<Node> DetachChild(Node* node);
 // Moves `node` into `directory` (its own, for a rename) under `name`.
 void MoveChild(Node* node, Node* directory, const std::string& name);
@@ -271,8 +299,12 @@ Drive* DriveOf(const Node* node);
 // A directory that is the current directory of a live process.
 bool IsCurrentDirectoryOfLiveProcess(const Node* node);
 
+// files.cpp: MoveFileExA by the running process, after the call is entered; 0 or the error.
+os::Dword MoveNode(const char* existing, const char* newName, bool replace, bool copyAllowed);
+
 // open_files.cpp: an open handle of any process that refuses to share `needed`
-// (kGenericRead/Write, or kShareDelete for deletion).
+// (kGenericRead/Write, or kShareDelete for deletion). Only a handle opened with a right to
+// read, run, write or delete takes part, as Windows checks sharing.
 bool OpenWithoutSharing(const Node* node, os::Dword needed);
 
 // drives.cpp
@@ -284,6 +316,90 @@ os::Dword WriteProtection(const Drive* drive);
 // when the text or the bytes are no SID.
 std::string SidBytes(const std::string& text);
 std::string SidText(const unsigned char* bytes, size_t size);
+
+// permissions.cpp: the security model of NT (DACLs) in the simulated machine.
+// Entry flags (winnt.h).
+enum : uint8_t {
+    kAceObjectInherit = 0x1,
+    kAceContainerInherit = 0x2,
+    kAceNoPropagate = 0x4,
+    kAceInheritOnly = 0x8,
+    kAceInherited = 0x10,
+};
+
+// Access rights.
+enum : uint32_t {
+    kFileReadData = 0x1,    // FILE_LIST_DIRECTORY
+    kFileWriteData = 0x2,   // FILE_ADD_FILE
+    kFileAppendData = 0x4,  // FILE_ADD_SUBDIRECTORY
+    kFileExecute = 0x20,    // FILE_TRAVERSE
+    kFileDeleteChild = 0x40,
+    kFileWriteAttributes = 0x100,
+    kDelete = 0x10000,
+    kReadControl = 0x20000,
+    kWriteDac = 0x40000,
+    kWriteOwner = 0x80000,
+    kSynchronize = 0x100000,
+    kGenericAll = 0x10000000,
+    kGenericExecute = 0x20000000,
+    kGenericWrite = 0x40000000,
+    kGenericRead = 0x80000000u,
+    kFileAllAccess = 0x1F01FF,
+    kSharingRights = kFileReadData | kFileExecute | kFileWriteData | kFileAppendData | kDelete,
+    kFileModify = 0x1301BF,       // "Change" on NT 4.0, "Modify" from 2000 on
+    kFileReadExecute = 0x1200A9,  // "Read & Execute"
+};
+
+// The well-known SIDs the defaults name.
+extern const char kEveryoneSid[];
+extern const char kCreatorOwnerSid[];
+extern const char kAuthenticatedUsersSid[];
+extern const char kInteractiveSid[];
+extern const char kUsersSid[];
+extern const char kPowerUsersSid[];
+extern const char kServerOperatorsSid[];
+
+// GENERIC_* rights as file rights.
+uint32_t MapGenericRights(uint32_t mask);
+
+// Whether a token of `user` and `groups` may have every right of `desired` on an object of
+// `owner` with `dacl`: Windows's walk through the entries in order, a deny entry for a right not
+// yet granted ending it. The owner may always read and change the DACL.
+bool AccessAllowed(const Dacl& dacl, const std::string& owner, const std::string& user,
+                   const std::vector<std::string>& groups, uint32_t desired);
+
+// The DACL a new file or directory gets below `parent`, made by `creator`: `given` (may be null)
+// as passed at creation, with the parent's inheritable entries merged in after it unless it is
+// protected or the version is NT 4.0, which merges nothing; without one, the parent's
+// inheritable entries alone.
+Dacl NewObjectDacl(const Dacl* given, const Dacl& parent, bool directory,
+                   const std::string& creator, NtDefaults version);
+
+// Whether permissions are checked on `drive`: on Windows NT, where the drive keeps them.
+bool KeepsPermissions(const Drive* drive);
+// Whether the running process may have every right of `rights` on `node` (always where
+// nothing is checked).
+bool MayAccess(const Node* node, const Drive* drive, uint32_t rights);
+// Whether it may delete or rename `node`: DELETE on it, or FILE_DELETE_CHILD on its directory.
+bool MayDelete(const Node* node, const Drive* drive);
+// The token a process has when nothing passes one on: the installing user's, an administrator.
+std::vector<std::string> InstallingUserGroups();
+
+// The default DACLs of a drive root (every fixed drive's, as the system drive's), the Windows
+// directory, its TEMP, and a TEMP at a drive root, by NT version.
+Dacl DefaultDriveRootDacl(NtDefaults version);
+Dacl DefaultWindowsDacl(NtDefaults version);
+Dacl DefaultWindowsTempDacl(NtDefaults version);
+Dacl DefaultDriveTempDacl(NtDefaults version);  // only NT 4.0 has one; the others: inherited
+
+// A self-relative descriptor with the owner and/or DACL that `parts` asks for
+// (OWNER_SECURITY_INFORMATION, DACL_SECURITY_INFORMATION).
+std::string DescriptorBytes(const std::string& owner, const Dacl& dacl, uint32_t parts);
+// Reads the descriptor a program passes in SECURITY_ATTRIBUTES, checked as Windows checks it:
+// 0, or ERROR_INVALID_SECURITY_DESCR (1338) / ERROR_INVALID_ACL (1336) for one that is not
+// whole. Only self-relative descriptors are read (the programs pass no other kind), and no more
+// of them than their own offsets and sizes say. `*hasDacl` tells whether it carries a DACL.
+uint32_t ParseDescriptor(const unsigned char* bytes, Dacl* dacl, bool* hasDacl);
 
 // handles.cpp
 os::Handle NewHandle(const HandleObject& object);
@@ -310,7 +426,9 @@ bool RunToEnd(uint32_t processId);
 // programs.cpp
 ProgramMain ProgramOfImage(const std::string& content);  // nullptr: not a registered program
 // Finds the program that CreateProcessA would start; 0 or the error it fails with.
-os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main);
+// `imageWriter`, when given, receives who wrote the program file.
+os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main,
+                      std::string* imageWriter = nullptr);
 
 // restart.cpp: MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, once the call is entered.
 os::Bool ScheduleAtRestart(const char* existing, const char* newName);

@@ -24,20 +24,26 @@ Node* FindChild(Node* directory, const std::string& name) {
     return nullptr;
 }
 
-Node* AddChild(Node* directory, const std::string& name, bool isDirectory) {
+Node* AddChild(Node* directory, const std::string& name, bool isDirectory, const Dacl* given) {
     auto node = std::make_shared<Node>();
+    const Process& creator = Current();
     node->name = name;
     node->directory = isDirectory;
-    node->attributes = isDirectory ? 0 : static_cast<os::Dword>(os::kAttrNormal);
+    node->data->attributes = isDirectory ? 0 : static_cast<os::Dword>(os::kAttrNormal);
     node->serial = M().nextSerial++;
     node->parent = directory;
-    node->owner = Current().user;
+    node->data->owner = creator.user;
+    node->data->writer = creator.user;
+    node->data->dacl =
+        NewObjectDacl(given, directory->data->dacl, isDirectory, creator.user, M().ntDefaults);
     Node* raw = node.get();
     directory->children[Upper(name)] = node;
+    NoteChange(raw);
     return raw;
 }
 
 std::shared_ptr<Node> DetachChild(Node* node) {
+    NoteChange(node);
     Node* parent = node->parent;
     auto it = parent->children.find(Upper(node->name));
     std::shared_ptr<Node> kept = it->second;
@@ -51,10 +57,22 @@ void MoveChild(Node* node, Node* directory, const std::string& name) {
     kept->name = name;
     kept->parent = directory;
     directory->children[Upper(name)] = kept;
+    NoteChange(node);
+}
+
+void NoteChange(const Node* node) {
+    Machine& m = M();
+    Change change;
+    change.processId = m.restarting ? 0 : Current().id;
+    change.user = m.restarting ? kSystemSid : Current().user;
+    const Drive* drive = DriveOf(node);
+    change.path = drive == nullptr ? node->name : StoredPathOf(drive, node);
+    m.changes.push_back(change);
 }
 
 uint64_t TreeBytes(const Node* node) {
-    uint64_t total = node->content.size();
+    // A file with another name still takes its room.
+    uint64_t total = node->data.use_count() > 1 ? 0 : node->data->content.size();
     for (const auto& entry : node->children) {
         total += TreeBytes(entry.second.get());
     }
@@ -88,58 +106,93 @@ std::string StoredPathOf(const Drive* drive, const Node* node) {
     return text;
 }
 
-Found Lookup(const Path& path) {
-    Found found;
-    found.drive = FindDrive(path.letter);
-    if (found.drive == nullptr) {
-        found.missing = os::kErrorPathNotFound;
-        return found;
+// The path that continues through the link `link`, met at component `at` of `path`: its
+// target, then the components after it. False when the target is no path.
+static bool ThroughLink(const Node* link, const Path& path, size_t at, Path* out) {
+    Path target;
+    if (ParsePath(link->linkTarget.c_str(), "", &target, false) != 0) {
+        return false;
     }
-    Node* current = found.drive->top.get();
-    for (size_t i = 0; i < path.parts.size(); ++i) {
-        if (!current->directory) {
+    target.parts.insert(target.parts.end(), path.parts.begin() + at + 1, path.parts.end());
+    target.trailingSeparator = path.trailingSeparator;
+    *out = target;
+    return true;
+}
+
+// Whether a lookup goes through `node` at component `at` of a path of `count` components.
+static bool Follows(const Node* node, size_t at, size_t count, bool followLast) {
+    return !node->linkTarget.empty() && (at + 1 < count || followLast);
+}
+
+Found Lookup(const Path& path, bool followLast) {
+    Path rest = path;
+    for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+        Found found;
+        found.drive = FindDrive(rest.letter);
+        if (found.drive == nullptr) {
             found.missing = os::kErrorPathNotFound;
             return found;
         }
-        Node* child = FindChild(current, path.parts[i]);
-        if (child == nullptr) {
-            if (i + 1 == path.parts.size()) {
-                found.parent = current;
-                found.missing = os::kErrorFileNotFound;
-            } else {
+        Node* current = found.drive->top.get();
+        bool redirected = false;
+        for (size_t i = 0; i < rest.parts.size() && !redirected; ++i) {
+            if (!current->directory) {
                 found.missing = os::kErrorPathNotFound;
+                return found;
             }
+            Node* child = FindChild(current, rest.parts[i]);
+            if (child == nullptr) {
+                if (i + 1 == rest.parts.size()) {
+                    found.parent = current;
+                    found.missing = os::kErrorFileNotFound;
+                } else {
+                    found.missing = os::kErrorPathNotFound;
+                }
+                return found;
+            }
+            if (Follows(child, i, rest.parts.size(), followLast)) {
+                if (!ThroughLink(child, rest, i, &rest)) {
+                    found.missing = os::kErrorPathNotFound;
+                    return found;
+                }
+                redirected = true;
+            } else {
+                current = child;
+            }
+        }
+        if (!redirected) {
+            found.node = current;
+            found.parent = current->parent;
             return found;
         }
-        current = child;
     }
-    found.node = current;
-    found.parent = current->parent;
+    Found found;
+    found.missing = kErrorCantResolveFilename;
     return found;
 }
 
-Found Resolve(const char* text, Path* path, os::Dword* error) {
+Found Resolve(const char* text, Path* path, os::Dword* error, bool followLast) {
     *error = ParsePath(text, Current().currentDirectory, path);
     if (*error != 0) {
         return Found();
     }
-    return Lookup(*path);
+    return Lookup(*path, followLast);
 }
 
 // What `path` names, parsed relative to the running process, with *error set when nothing is
 // there: the parse error, or 2 for a missing last component and 3 for a missing directory.
-Found ResolveExisting(const char* path, Path* parsed, os::Dword* error) {
-    Found found = Resolve(path, parsed, error);
+Found ResolveExisting(const char* path, Path* parsed, os::Dword* error, bool followLast) {
+    Found found = Resolve(path, parsed, error, followLast);
     if (*error == 0 && found.node == nullptr) {
         *error = found.missing;
     }
     return found;
 }
 
-Found FindExisting(const char* path) {
+Found FindExisting(const char* path, bool followLast) {
     Path parsed;
     os::Dword error = 0;
-    Found found = ResolveExisting(path, &parsed, &error);
+    Found found = ResolveExisting(path, &parsed, &error, followLast);
     if (error != 0) {
         SetError(error);
     }
@@ -166,7 +219,14 @@ os::Dword SettableAttributes(os::Dword attributes) {
 }
 
 os::Dword ReportedAttributes(const Node* node) {
-    return node->directory ? (node->attributes | os::kAttrDirectory) : node->attributes;
+    os::Dword attributes = node->data->attributes;
+    if (node->directory) {
+        attributes |= os::kAttrDirectory;
+    }
+    if (!node->linkTarget.empty()) {
+        attributes |= os::kAttrReparsePoint;
+    }
+    return attributes;
 }
 
 void RemoveFromTree(Node* node, Drive* drive) {
@@ -174,35 +234,49 @@ void RemoveFromTree(Node* node, Drive* drive) {
     DetachChild(node);
 }
 
-// The node at an absolute path, creating missing directories on the way when asked.
+// The node at an absolute path, creating missing directories on the way when asked; links
+// are followed but for the last name.
 Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut) {
-    Path parsed;
-    if (ParsePath(path.c_str(), "", &parsed, false) != 0) {
+    Path rest;
+    if (ParsePath(path.c_str(), "", &rest, false) != 0) {
         return nullptr;
     }
-    Drive* drive = FindDrive(parsed.letter);
-    if (drive == nullptr) {
-        return nullptr;
-    }
-    if (driveOut != nullptr) {
-        *driveOut = drive;
-    }
-    Node* current = drive->top.get();
-    for (size_t i = 0; i < parsed.parts.size(); ++i) {
-        if (!current->directory) {
+    for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+        Drive* drive = FindDrive(rest.letter);
+        if (drive == nullptr) {
             return nullptr;
         }
-        Node* child = FindChild(current, parsed.parts[i]);
-        if (child == nullptr) {
-            if (!create) {
+        if (driveOut != nullptr) {
+            *driveOut = drive;
+        }
+        Node* current = drive->top.get();
+        bool redirected = false;
+        for (size_t i = 0; i < rest.parts.size() && !redirected; ++i) {
+            if (!current->directory) {
                 return nullptr;
             }
-            bool last = i + 1 == parsed.parts.size();
-            child = AddChild(current, parsed.parts[i], !last || lastIsDirectory);
+            Node* child = FindChild(current, rest.parts[i]);
+            bool last = i + 1 == rest.parts.size();
+            if (child == nullptr) {
+                if (!create) {
+                    return nullptr;
+                }
+                child = AddChild(current, rest.parts[i], !last || lastIsDirectory);
+            }
+            if (Follows(child, i, rest.parts.size(), false)) {
+                if (!ThroughLink(child, rest, i, &rest)) {
+                    return nullptr;
+                }
+                redirected = true;
+            } else {
+                current = child;
+            }
         }
-        current = child;
+        if (!redirected) {
+            return current;
+        }
     }
-    return current;
+    return nullptr;
 }
 
 }  // namespace model
@@ -220,13 +294,15 @@ bool PutFile(const std::string& path, const std::string& content, os::Dword attr
     if (node == nullptr || node->directory) {
         return false;
     }
-    node->content = content;
+    node->data->content = content;
+    node->data->writer = Current().user;
+    NoteChange(node);
     os::Dword kept = SettableAttributes(attributes);
     // Files on a CD-ROM always report read-only.
     if (drive->type == os::kDriveCdrom) {
         kept |= os::kAttrReadOnly;
     }
-    node->attributes = kept == 0 ? static_cast<os::Dword>(os::kAttrNormal) : kept;
+    node->data->attributes = kept == 0 ? static_cast<os::Dword>(os::kAttrNormal) : kept;
     return true;
 }
 
@@ -235,7 +311,7 @@ bool GetFile(const std::string& path, std::string* content) {
     if (node == nullptr || node->directory) {
         return false;
     }
-    *content = node->content;
+    *content = node->data->content;
     return true;
 }
 
@@ -270,10 +346,11 @@ static void Collect(const Drive* drive, const Node* node, std::vector<Entry>* ou
         e.path = StoredPathOf(drive, child);
         e.directory = child->directory;
         e.attributes = ReportedAttributes(child);
+        e.writer = child->data->writer;
         if (child->directory) {
             e.path += '\\';
         } else {
-            e.content = child->content;
+            e.content = child->data->content;
         }
         out->push_back(e);
         if (child->directory) {
@@ -306,9 +383,44 @@ std::vector<Entry> SnapshotAll() {
     return entries;
 }
 
+bool MakeDirectoryLink(const std::string& path, const std::string& target) {
+    Path parsed;
+    Path named;
+    if (ParsePath(path.c_str(), "", &parsed, false) != 0 || parsed.parts.empty() ||
+        ParsePath(target.c_str(), "", &named, false) != 0) {
+        return false;
+    }
+    Found found = Lookup(parsed, false);
+    if (found.node != nullptr || found.parent == nullptr) {
+        return false;
+    }
+    Node* link = AddChild(found.parent, parsed.parts.back(), true);
+    link->linkTarget = PathText(named);
+    return true;
+}
+
+bool MakeHardLink(const std::string& path, const std::string& existing) {
+    Path parsed;
+    Node* file = Walk(existing, false, false, nullptr);
+    if (file == nullptr || file->directory || ParsePath(path.c_str(), "", &parsed, false) != 0 ||
+        parsed.parts.empty()) {
+        return false;
+    }
+    Found found = Lookup(parsed, false);
+    if (found.node != nullptr || found.parent == nullptr) {
+        return false;
+    }
+    AddChild(found.parent, parsed.parts.back(), false)->data = file->data;
+    return true;
+}
+
+const std::vector<Change>& Changes() {
+    return M().changes;
+}
+
 void SetFileInUse(const std::string& path, bool inUse) {
     if (Node* node = Walk(path, false, false, nullptr)) {
-        node->inUse = inUse;
+        node->data->inUse = inUse;
     }
 }
 

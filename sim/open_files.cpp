@@ -16,7 +16,9 @@ namespace model {
 bool OpenWithoutSharing(const Node* node, os::Dword needed) {
     for (auto& entry : M().handles) {
         const HandleObject& handle = entry.second;
-        if (handle.kind != Kind::kFile || handle.node.get() != node) {
+        // A handle that may neither read, run, write nor delete takes no part in sharing.
+        if (handle.kind != Kind::kFile || handle.node.get() != node ||
+            (MapGenericRights(handle.access) & kSharingRights) == 0) {
             continue;
         }
         if ((needed & os::kGenericRead) != 0 && (handle.share & os::kShareRead) == 0) {
@@ -40,8 +42,8 @@ using namespace sim::model;
 namespace {
 
 // The shared pointer that keeps a node of the tree alive.
-std::shared_ptr<Node> SharedOf(Node* node) {
-    return node->parent->children[Upper(node->name)];
+std::shared_ptr<Node> SharedOf(Node* node, Drive* drive) {
+    return node->parent == nullptr ? drive->top : node->parent->children[Upper(node->name)];
 }
 
 // True when a handle already open on `node` has access that the new share mode refuses.
@@ -71,16 +73,24 @@ Handle CreateFileA(const char* path, Dword access, Dword shareMode, void* securi
         return InvalidHandle();
     }
     const Dword kTruncateExisting = 5;
+    bool nt = M().platform == kPlatformNt;
     Path parsed;
     Dword error = 0;
-    Found found = Resolve(path, &parsed, &error);
-    if (error == 0 && (creationDisposition < kCreateNew || creationDisposition > 5)) {
+    Found found = Resolve(path, &parsed, &error, (flagsAndAttributes & kFlagOpenReparsePoint) == 0);
+    // Windows 95/98 know no FILE_SHARE_DELETE and refuse a share mode that holds it.
+    if (error == 0 && ((creationDisposition < kCreateNew || creationDisposition > 5) ||
+                       (!nt && (shareMode & kShareDelete) != 0))) {
         error = kErrorInvalidParameter;
     }
     if (error == 0 && found.node == nullptr && found.parent == nullptr) {
         error = kErrorPathNotFound;
     }
-    if (error == 0 && found.node != nullptr && found.node->directory) {
+    // NT opens a directory itself for backup semantics, to hold it or read about it; 95/98
+    // open no directory.
+    bool directory = found.node != nullptr && found.node->directory;
+    if (error == 0 && directory &&
+        (!nt || (flagsAndAttributes & kFlagBackupSemantics) == 0 ||
+         (creationDisposition != kOpenExisting && creationDisposition != kOpenAlways))) {
         error = kErrorAccessDenied;
     }
     if (error != 0) {
@@ -99,12 +109,15 @@ Handle CreateFileA(const char* path, Dword access, Dword shareMode, void* securi
         } else {
             error = WriteProtection(found.drive);
         }
+        if (error == 0 && !MayAccess(found.parent, found.drive, kFileWriteData)) {
+            error = kErrorAccessDenied;
+        }
         if (error != 0) {
             SetError(error);
             return InvalidHandle();
         }
         node = AddChild(found.parent, parsed.parts.back(), false);
-        node->attributes = newAttributes;
+        node->data->attributes = newAttributes;
     } else {
         bool truncates =
             creationDisposition == kCreateAlways || creationDisposition == kTruncateExisting;
@@ -113,9 +126,11 @@ Handle CreateFileA(const char* path, Dword access, Dword shareMode, void* securi
             error = kErrorFileExists;
         } else if (writes && WriteProtection(found.drive) != 0) {
             error = WriteProtection(found.drive);
-        } else if (writes && (node->attributes & kAttrReadOnly) != 0) {
+        } else if ((writes && (node->data->attributes & kAttrReadOnly) != 0) ||
+                   !MayAccess(node, found.drive,
+                              access | (truncates ? static_cast<Dword>(kFileWriteData) : 0))) {
             error = kErrorAccessDenied;
-        } else if ((writes && node->inUse) || OpenWithoutSharing(node, access) ||
+        } else if ((writes && node->data->inUse) || OpenWithoutSharing(node, access) ||
                    ConflictsWithOpenAccess(node, shareMode)) {
             error = kErrorSharingViolation;
         }
@@ -124,17 +139,19 @@ Handle CreateFileA(const char* path, Dword access, Dword shareMode, void* securi
             return InvalidHandle();
         }
         if (truncates) {
-            found.drive->freeBytes += node->content.size();
-            node->content.clear();
+            found.drive->freeBytes += node->data->content.size();
+            node->data->content.clear();
+            node->data->writer = Current().user;
+            NoteChange(node);
         }
         if (creationDisposition == kCreateAlways) {
-            node->attributes = newAttributes;
+            node->data->attributes = newAttributes;
         }
     }
     HandleObject object;
     object.kind = Kind::kFile;
     object.processId = Current().id;
-    object.node = SharedOf(node);
+    object.node = SharedOf(node, found.drive);
     object.drive = found.drive;
     object.access = access;
     object.share = shareMode;
@@ -179,7 +196,7 @@ Bool ReadFile(Handle file, void* buffer, Dword bytesToRead, Dword* bytesRead, vo
     if (handle == nullptr) {
         return 0;
     }
-    const std::string& content = handle->node->content;
+    const std::string& content = handle->node->data->content;
     uint64_t available = handle->position < content.size() ? content.size() - handle->position : 0;
     Dword count = static_cast<Dword>(std::min<uint64_t>(available, bytesToRead));
     if (count > 0) {
@@ -202,7 +219,7 @@ Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytes
     if (handle == nullptr) {
         return 0;
     }
-    std::string& content = handle->node->content;
+    std::string& content = handle->node->data->content;
     uint64_t end = handle->position + bytesToWrite;
     uint64_t growth = end > content.size() ? end - content.size() : 0;
     bool inTree = handle->node->parent != nullptr;
@@ -221,6 +238,8 @@ Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytes
     if (bytesToWrite > 0) {
         memcpy(&content[handle->position], buffer, bytesToWrite);
     }
+    handle->node->data->writer = Current().user;
+    NoteChange(handle->node.get());
     handle->position = end;
     if (bytesWritten != nullptr) {
         *bytesWritten = bytesToWrite;
@@ -233,7 +252,7 @@ Dword GetFileSize(Handle file, Dword* sizeHigh) {
     if (handle == nullptr) {
         return 0xFFFFFFFFu;
     }
-    uint64_t size = handle->node->content.size();
+    uint64_t size = handle->node->data->content.size();
     if (sizeHigh != nullptr) {
         *sizeHigh = static_cast<Dword>(size >> 32);
     }

@@ -74,7 +74,9 @@ uint32_t model::CreateProcessFor(int recordIndex, ProgramMain main, const std::s
     process.main = main;
     process.commandLine = commandLine;
     auto parent = m.processes.find(parentId);
-    process.user = parent != m.processes.end() ? parent->second.user : kInstallingUserSid;
+    bool inherits = parent != m.processes.end();
+    process.user = inherits ? parent->second.user : kInstallingUserSid;
+    process.groups = inherits ? parent->second.groups : InstallingUserGroups();
     m.processes[process.id] = process;
     m.records[recordIndex].processId = process.id;
     m.records[recordIndex].started = true;
@@ -124,7 +126,8 @@ int64_t RunProgram(const std::string& commandLine, const std::string& currentDir
     std::string saved = Current().currentDirectory;
     Current().currentDirectory = directory;
     ProgramMain main = nullptr;
-    os::Dword error = FindProgram(nullptr, commandLine.c_str(), &main);
+    os::Dword error =
+        FindProgram(nullptr, commandLine.c_str(), &main, &m.records[index].imageWriter);
     Current().currentDirectory = saved;
     Path parsed;
     if (error != 0 || NestingTooDeep() || ParsePath(directory.c_str(), "", &parsed) != 0) {
@@ -209,7 +212,7 @@ Bool CreateProcessA(const char* applicationName, char* commandLine, void* proces
         directory = PathText(path);
     }
     sim::ProgramMain main = nullptr;
-    Dword error = FindProgram(applicationName, commandLine, &main);
+    Dword error = FindProgram(applicationName, commandLine, &main, &m.records[index].imageWriter);
     if (error != 0) {
         SetError(error);
         return 0;

@@ -75,7 +75,7 @@ static Node* FindExecutable(const std::string& name, os::Dword* error) {
 }
 
 os::Dword model::FindProgram(const char* applicationName, const char* commandLine,
-                             ProgramMain* main) {
+                             ProgramMain* main, std::string* imageWriter) {
     std::vector<std::string> names;
     if (applicationName != nullptr) {
         names.push_back(applicationName);
@@ -99,7 +99,10 @@ os::Dword model::FindProgram(const char* applicationName, const char* commandLin
         os::Dword error = 0;
         Node* file = FindExecutable(name, &error);
         if (file != nullptr) {
-            *main = ProgramOfImage(file->content);
+            *main = ProgramOfImage(file->data->content);
+            if (imageWriter != nullptr) {
+                *imageWriter = file->data->writer;
+            }
             return *main == nullptr ? static_cast<os::Dword>(kErrorBadExeFormat) : 0;
         }
         if (firstError == 0) {

@@ -52,7 +52,7 @@ static bool DeleteAtBoot(const std::string& path) {
     if (ParsePath(path.c_str(), "", &parsed, false) != 0) {
         return false;
     }
-    Found found = Lookup(parsed);
+    Found found = Lookup(parsed, false);  // a link goes itself
     if (found.node == nullptr || found.node->parent == nullptr) {
         return false;
     }
@@ -70,8 +70,8 @@ static bool RenameAtBoot(const std::string& source, const std::string& target) {
         ParsePath(target.c_str(), "", &to, false) != 0) {
         return false;
     }
-    Found found = Lookup(from);
-    Found destination = Lookup(to);
+    Found found = Lookup(from, false);
+    Found destination = Lookup(to, false);
     if (found.node == nullptr || found.node->parent == nullptr || destination.parent == nullptr ||
         to.parts.empty()) {
         return false;
@@ -144,6 +144,7 @@ static int ProcessWinInit() {
 
 int Restart() {
     Machine& m = M();
+    m.restarting = true;
     int deleted = 0;
     for (const PendingOperation& operation : m.pending) {
         if (operation.target.empty()) {
@@ -157,6 +158,7 @@ int Restart() {
     if (m.platform != os::kPlatformNt) {
         deleted += ProcessWinInit();
     }
+    m.restarting = false;
     // Nothing survives a restart but the disks: no process, not even one that never ran.
     for (auto& entry : m.processes) {
         if (entry.first != kHostProcessId) {
@@ -170,7 +172,7 @@ int Restart() {
         while (!stack.empty()) {
             Node* node = stack.back();
             stack.pop_back();
-            node->inUse = false;
+            node->data->inUse = false;
             for (auto& entry : node->children) {
                 stack.push_back(entry.second.get());
             }

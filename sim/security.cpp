@@ -71,14 +71,14 @@ using namespace model;
 bool SetOwner(const std::string& path, const std::string& sid) {
     Node* node = Walk(path, false, false, nullptr);
     if (node != nullptr) {
-        node->owner = sid;
+        node->data->owner = sid;
     }
     return node != nullptr;
 }
 
 std::string Owner(const std::string& path) {
     Node* node = Walk(path, false, false, nullptr);
-    return node == nullptr ? "" : node->owner;
+    return node == nullptr ? "" : node->data->owner;
 }
 
 void SetDriveKeepsOwners(const std::string& root, bool keepsOwners) {
@@ -90,15 +90,6 @@ void SetDriveKeepsOwners(const std::string& root, bool keepsOwners) {
 }  // namespace sim
 
 using namespace sim::model;
-
-namespace {
-
-// A self-relative security descriptor: revision, padding, control, then the offsets of owner,
-// group, SACL and DACL; SE_SELF_RELATIVE in the control word.
-const size_t kDescriptorHeader = 20;
-const uint16_t kSelfRelative = 0x8000;
-
-}  // namespace
 
 namespace os {
 
@@ -116,48 +107,28 @@ Bool GetFileSecurityA(const char* path, Dword requested, void* descriptor, Dword
     if (Enter("GetFileSecurityA", path) || !SecurityImplemented()) {
         return 0;
     }
-    Found found = FindExisting(path);
+    Found found = FindExisting(path);  // through a link, to what it names
     if (found.node == nullptr) {
         return 0;
     }
-    // A disk that keeps no owners answers with a descriptor that names none.
-    std::string owner;
-    if ((requested & kOwnerSecurityInformation) != 0 && found.drive->keepsOwners) {
-        owner = SidBytes(found.node->owner);
+    if (!MayAccess(found.node, found.drive, kReadControl)) {
+        SetError(kErrorAccessDenied);
+        return 0;
     }
-    size_t size = kDescriptorHeader + owner.size();
+    // A disk that keeps no owners answers with a descriptor that names none, and a null DACL.
+    bool kept = found.drive->keepsOwners;
+    sim::Dacl open;
+    open.present = false;
+    std::string bytes = DescriptorBytes(kept ? found.node->data->owner : std::string(),
+                                        kept ? found.node->data->dacl : open, requested);
     if (needed != nullptr) {
-        *needed = static_cast<Dword>(size);
+        *needed = static_cast<Dword>(bytes.size());
     }
-    if (descriptor == nullptr || length < size) {
+    if (descriptor == nullptr || length < bytes.size()) {
         SetError(kErrorInsufficientBuffer);
         return 0;
     }
-    unsigned char* bytes = static_cast<unsigned char*>(descriptor);
-    memset(bytes, 0, kDescriptorHeader);
-    bytes[0] = 1;
-    bytes[2] = kSelfRelative & 0xFF;
-    bytes[3] = kSelfRelative >> 8;
-    if (!owner.empty()) {
-        bytes[4] = static_cast<unsigned char>(kDescriptorHeader);
-        memcpy(bytes + kDescriptorHeader, owner.data(), owner.size());
-    }
-    return 1;
-}
-
-Bool GetSecurityDescriptorOwner(void* descriptor, void** owner, Bool* defaulted) {
-    if (Enter("GetSecurityDescriptorOwner", nullptr) || !SecurityImplemented()) {
-        return 0;
-    }
-    unsigned char* bytes = static_cast<unsigned char*>(descriptor);
-    if (bytes == nullptr || owner == nullptr || defaulted == nullptr || bytes[0] != 1) {
-        SetError(kErrorInvalidSecurityDescriptor);
-        return 0;
-    }
-    uint32_t offset =
-        bytes[4] | (bytes[5] << 8) | (bytes[6] << 16) | (static_cast<uint32_t>(bytes[7]) << 24);
-    *owner = offset == 0 ? nullptr : bytes + offset;
-    *defaulted = 0;
+    memcpy(descriptor, bytes.data(), bytes.size());
     return 1;
 }
 
@@ -212,29 +183,6 @@ Bool GetTokenInformation(Handle token, Dword infoClass, void* info, Dword length
     user.attributes = 0;
     memcpy(bytes, &user, sizeof user);
     return 1;
-}
-
-// A SID is as long as its count of sub-authorities says.
-static std::string SidAt(const void* sid) {
-    const unsigned char* bytes = static_cast<const unsigned char*>(sid);
-    if (bytes == nullptr || bytes[0] != 1 || bytes[1] > 15) {
-        return "";
-    }
-    return SidText(bytes, 8 + 4u * bytes[1]);
-}
-
-Bool EqualSid(const void* a, const void* b) {
-    if (Enter("EqualSid", nullptr) || !SecurityImplemented()) {
-        return 0;
-    }
-    std::string first = SidAt(a);
-    std::string second = SidAt(b);
-    if (first.empty() || second.empty()) {
-        SetError(kErrorInvalidParameter);
-        return 0;
-    }
-    SetError(kErrorSuccess);
-    return first == second ? 1 : 0;
 }
 
 }  // namespace os

@@ -49,6 +49,9 @@ os::Dword CopyOneFile(const std::string& source, std::string destination) {
     if (found.node->directory) {
         return os::kErrorAccessDenied;  // folder copies are not modelled
     }
+    if (!MayAccess(found.node, found.drive, kFileReadData)) {
+        return os::kErrorAccessDenied;
+    }
     Path to;
     Found target = Resolve(destination.c_str(), &to, &error);
     if (error == 0 && target.node != nullptr && target.node->directory) {
@@ -64,40 +67,58 @@ os::Dword CopyOneFile(const std::string& source, std::string destination) {
     if (target.node == found.node) {
         return 0x71;  // DE_SAMEFILE
     }
-    if (os::Dword protection = WriteProtection(target.drive)) {
-        return protection;
-    }
     // A missing destination folder is created: FOF_NOCONFIRMATION answers the shell's
-    // "create it?" with yes.
-    Node* directory = target.drive->top.get();
+    // "create it?" with yes. Each folder is looked up by its path, through any link on the way.
+    Path prefix;
+    prefix.letter = to.letter;
+    Found at = Lookup(prefix);
     for (size_t i = 0; i + 1 < to.parts.size(); ++i) {
-        Node* child = FindChild(directory, to.parts[i]);
-        if (child == nullptr) {
-            child = AddChild(directory, to.parts[i], true);
+        prefix.parts.push_back(to.parts[i]);
+        Found next = Lookup(prefix);
+        if (next.node == nullptr && next.parent != nullptr) {
+            if (os::Dword protection = WriteProtection(next.drive)) {
+                return protection;
+            }
+            if (!MayAccess(next.parent, next.drive, kFileAppendData)) {
+                return os::kErrorAccessDenied;
+            }
+            AddChild(next.parent, to.parts[i], true);
+            next = Lookup(prefix);
         }
-        if (!child->directory) {
+        if (next.node == nullptr || !next.node->directory) {
             return os::kErrorPathNotFound;
         }
-        directory = child;
+        at = next;
+    }
+    Node* directory = at.node;
+    Drive* drive = at.drive;
+    if (os::Dword protection = WriteProtection(drive)) {
+        return protection;
     }
     Node* existing = FindChild(directory, to.parts.back());
-    uint64_t oldSize = existing == nullptr ? 0 : existing->content.size();
+    uint64_t oldSize = existing == nullptr ? 0 : existing->data->content.size();
     if (existing != nullptr && existing->directory) {
+        return os::kErrorAccessDenied;
+    }
+    if (!MayAccess(existing != nullptr ? existing : directory, drive, kFileWriteData)) {
         return os::kErrorAccessDenied;
     }
     // The confirmation flag also overwrites read-only files; only a file held open stops it.
     if (existing != nullptr &&
-        (existing->inUse || OpenWithoutSharing(existing, os::kGenericWrite))) {
+        (existing->data->inUse || OpenWithoutSharing(existing, os::kGenericWrite))) {
         return os::kErrorSharingViolation;
     }
-    uint64_t size = found.node->content.size();
-    if (size > oldSize && size - oldSize > target.drive->freeBytes) {
+    uint64_t size = found.node->data->content.size();
+    if (size > oldSize && size - oldSize > drive->freeBytes) {
         return os::kErrorDiskFull;
     }
-    target.drive->freeBytes = target.drive->freeBytes + oldSize - size;
+    drive->freeBytes = drive->freeBytes + oldSize - size;
+    // Over an existing file the copy writes into it, whatever other names it has.
     Node* copy = existing != nullptr ? existing : AddChild(directory, to.parts.back(), false);
-    copy->content = found.node->content;
-    copy->attributes = SettableAttributes(found.node->attributes) | os::kAttrArchive;
+    copy->data->content = found.node->data->content;
+    copy->data->attributes = SettableAttributes(found.node->data->attributes) | os::kAttrArchive;
+    copy->data->writer = Current().user;
+    NoteChange(copy);
     return 0;
 }
 

@@ -46,9 +46,13 @@ Bool GetVersionExA(OsVersionInfo* info) {
     memset(info->csdVersion, 0, sizeof(info->csdVersion));
     info->platformId = m.platform;
     if (m.platform == kPlatformNt) {
-        info->majorVersion = 5;
-        info->minorVersion = 0;
-        info->buildNumber = 2195;
+        // The version whose defaults the machine carries.
+        static const Dword kVersions[][3] = {
+            {4, 0, 1381}, {5, 0, 2195}, {5, 1, 2600}, {6, 0, 6000}};
+        const Dword* version = kVersions[static_cast<int>(m.ntDefaults)];
+        info->majorVersion = version[0];
+        info->minorVersion = version[1];
+        info->buildNumber = version[2];
     } else if (m.platform == kPlatformWindows) {
         // Windows 98: the high word of the build number repeats the version.
         info->majorVersion = 4;

@@ -137,8 +137,10 @@ TEST(SetupRun, HandOffReleasesDismissesRestoresThenStarts) {
             tail.push_back(call.op);
         }
     }
+    // The staging root and its four directories stay held until the launcher has started.
     std::vector<std::string> expected = {"ReleaseMutex", "CloseHandle", "EndDialog", "SetCursor",
                                          "CreateProcessA"};
+    expected.insert(expected.end(), 5, "CloseHandle");
     EXPECT_EQ(tail, expected);
 
     // A launcher that cannot be started ends setup quietly with 0.
@@ -238,21 +240,27 @@ TEST(SetupRun, StagesUnderWindowsOnlyWithMoreThanTenMegabytesFree) {
 }
 
 TEST(SetupRun, AFailedFirstAttemptCopiesAgainOnTheBestFixedDrive) {
-    PrepareTypical();
-    sim::AddDrive("D:\\", os::kDriveFixed, 700 * kMb);
-    sim::SetWindowsDirectory("C:\\NOWIN");
-    sim::FaultRule rule;  // its TEMP cannot be created
-    rule.op = "CreateDirectoryA";
-    rule.path = "C:\\NOWIN\\TEMP";
-    rule.error = os::kErrorAccessDenied;
-    rule.once = false;
-    sim::AddFault(rule);
+    for (bool windowsNt : {false, true}) {
+        PrepareTypical();
+        sim::SetPlatform(windowsNt ? os::kPlatformNt : os::kPlatformWindows);
+        sim::AddDrive("D:\\", os::kDriveFixed, 700 * kMb);
+        sim::SetWindowsDirectory("C:\\NOWIN");
+        sim::FaultRule rule;  // its TEMP cannot be created
+        rule.op = "CreateDirectoryA";
+        rule.path = "C:\\NOWIN\\TEMP";
+        rule.error = os::kErrorAccessDenied;
+        rule.once = false;
+        sim::AddFault(rule);
 
-    EXPECT_EQ(RunSetup(), 1);
-    EXPECT_EQ(LaunchedFrom(), "D:\\TEMP");
-    // The copy into the first root was still attempted: the bar was stepped twice over.
-    EXPECT_EQ(sim::Progress().stepCount, 42);
-    EXPECT_TRUE(sim::FileExists("D:\\TEMP\\Extra\\dx6eng.exe"));
+        EXPECT_EQ(RunSetup(), 1);
+        EXPECT_EQ(LaunchedFrom(), "D:\\TEMP");
+        // On 95/98 the copy into the first root was still attempted: the bar was stepped twice
+        // over. NT's shell would make that root with whatever its parent hands down, and setup
+        // keeps out of a directory it did not make private.
+        EXPECT_EQ(sim::Progress().stepCount, windowsNt ? 21 : 42);
+        EXPECT_EQ(sim::DirectoryExists("C:\\NOWIN\\TEMP"), !windowsNt);
+        EXPECT_TRUE(sim::FileExists("D:\\TEMP\\Extra\\dx6eng.exe"));
+    }
 }
 
 // Someone else's program left at the launcher's place in a shared TEMP, which our copy cannot
@@ -271,6 +279,7 @@ TEST(SetupRun, ALauncherThatCouldNotBeCopiedIsNeverStarted) {
             sim::AddDrive("D:\\", os::kDriveFixed, c.dFreeMb * kMb);
         }
         sim::RegisterProgram("planted", [](os::Handle, const char*) { return 99; });
+        sim::MakeStagingDirectory("C:\\WINDOWS\\TEMP\\Init");
         sim::PutFile("C:\\WINDOWS\\TEMP\\Init\\_zorp.ex_", sim::ProgramImage("planted"));
         sim::FaultRule rule;  // the file cannot be overwritten
         rule.op = "SHFileOperationA";
@@ -288,50 +297,64 @@ TEST(SetupRun, ALauncherThatCouldNotBeCopiedIsNeverStarted) {
 }
 
 // On Windows NT every user may make directories and files in TEMP. A staging directory that
-// setup did not make itself is used only when its owner is trusted, and so is a staged file
-// that was there before the copy (it keeps its owner); another user's, or one whose owner
-// cannot be read, sends the run to the fallback. Windows 95/98 and volumes without owners have
-// nothing to check.
+// setup did not make itself is used only when it is no link, its owner is trusted, and its
+// entries keep others from adding, changing or removing anything; another user's, one that
+// lets others in, or one whose owner cannot be read, sends the run to the fallback. A file at
+// a row's place is deleted before the copy, whoever's it is. Windows 95/98 and volumes without
+// owners have nothing to check.
 TEST(SetupRun, StagingPlacesOfOtherUsersAreNeverUsed) {
     const char kInit[] = "C:\\WINDOWS\\TEMP\\Init";
     const char kLibrary[] = "C:\\WINDOWS\\TEMP\\Init\\Lexor2.dll";  // made as a file
+    enum Made { kPrivate, kInherited, kLink };
     struct Case {
         const char* comment;
         const char* path;  // made before setup runs, with this owner
         const char* owner;
+        Made made;  // a directory's entries, or how Init is made for a file
         bool windowsNt;
         bool volumeKeepsOwners;
         bool ownerUnreadable;
         const char* launchedFrom;
-        int steps;  // 21 when nothing was copied to a refused root
     } cases[] = {
-        {"Init of another user", kInit, sim::kOtherUserSid, true, true, false, "C:\\TEMP", 21},
-        {"TEMP itself of another user", "C:\\WINDOWS\\TEMP", sim::kOtherUserSid, true, true, false,
-         "C:\\TEMP", 21},
-        {"English of another user", "C:\\WINDOWS\\TEMP\\English", sim::kOtherUserSid, true, true,
-         false, "C:\\TEMP", 21},
-        {"a file of another user, overwritten", kLibrary, sim::kOtherUserSid, true, true, false,
-         "C:\\TEMP", 42},
-        {"an owner that cannot be read", kInit, sim::kAdministratorsSid, true, true, true,
-         "C:\\TEMP", 21},
-        {"Init of Administrators", kInit, sim::kAdministratorsSid, true, true, false,
-         "C:\\WINDOWS\\TEMP", 21},
-        {"Init of SYSTEM", kInit, sim::kSystemSid, true, true, false, "C:\\WINDOWS\\TEMP", 21},
-        {"Init of TrustedInstaller", kInit, sim::kTrustedInstallerSid, true, true, false,
-         "C:\\WINDOWS\\TEMP", 21},
-        {"a file of the user running setup", kLibrary, sim::kInstallingUserSid, true, true, false,
-         "C:\\WINDOWS\\TEMP", 21},
-        {"Windows 98: no owners", kInit, sim::kOtherUserSid, false, true, false,
-         "C:\\WINDOWS\\TEMP", 21},
-        {"a volume without owners", kInit, sim::kOtherUserSid, true, false, false,
-         "C:\\WINDOWS\\TEMP", 21},
+        {"Init of another user", kInit, sim::kOtherUserSid, kPrivate, true, true, false,
+         "C:\\TEMP"},
+        {"TEMP itself of another user", "C:\\WINDOWS\\TEMP", sim::kOtherUserSid, kPrivate, true,
+         true, false, "C:\\TEMP"},
+        {"English of another user", "C:\\WINDOWS\\TEMP\\English", sim::kOtherUserSid, kPrivate,
+         true, true, false, "C:\\TEMP"},
+        {"Init that lets Users add, as TEMP hands down", kInit, sim::kAdministratorsSid, kInherited,
+         true, true, false, "C:\\TEMP"},
+        {"Init that is a link", kInit, sim::kAdministratorsSid, kLink, true, true, false,
+         "C:\\TEMP"},
+        {"a file of another user, deleted first", kLibrary, sim::kOtherUserSid, kPrivate, true,
+         true, false, "C:\\WINDOWS\\TEMP"},
+        {"an owner that cannot be read", kInit, sim::kAdministratorsSid, kPrivate, true, true, true,
+         "C:\\TEMP"},
+        {"Init of Administrators", kInit, sim::kAdministratorsSid, kPrivate, true, true, false,
+         "C:\\WINDOWS\\TEMP"},
+        {"Init of SYSTEM", kInit, sim::kSystemSid, kPrivate, true, true, false,
+         "C:\\WINDOWS\\TEMP"},
+        {"Init of TrustedInstaller", kInit, sim::kTrustedInstallerSid, kPrivate, true, true, false,
+         "C:\\WINDOWS\\TEMP"},
+        {"Windows 98: no owners", kInit, sim::kOtherUserSid, kInherited, false, true, false,
+         "C:\\WINDOWS\\TEMP"},
+        {"a volume without owners", kInit, sim::kOtherUserSid, kInherited, true, false, false,
+         "C:\\WINDOWS\\TEMP"},
     };
     for (const Case& c : cases) {
         PrepareTypical();
         sim::SetPlatform(c.windowsNt ? os::kPlatformNt : os::kPlatformWindows);
         sim::SetDriveKeepsOwners("C:\\", c.volumeKeepsOwners);
-        ASSERT_TRUE(c.path == kLibrary ? sim::PutFile(c.path, "another library")
-                                       : sim::MakeDirectories(c.path));
+        bool file = c.path == kLibrary;
+        if (c.made == kLink) {
+            ASSERT_TRUE(sim::MakeDirectories("C:\\ELSEWHERE"));
+            ASSERT_TRUE(sim::MakeDirectoryLink(c.path, "C:\\ELSEWHERE"));
+        } else if (c.made == kPrivate && !(file || c.path == std::string("C:\\WINDOWS\\TEMP"))) {
+            ASSERT_TRUE(sim::MakeStagingDirectory(c.path));
+        } else if (c.made == kPrivate && file) {
+            ASSERT_TRUE(sim::MakeStagingDirectory(kInit));
+        }
+        ASSERT_TRUE(file ? sim::PutFile(c.path, "another library") : sim::MakeDirectories(c.path));
         ASSERT_TRUE(sim::SetOwner(c.path, c.owner));
         if (c.ownerUnreadable) {
             sim::FaultRule rule;
@@ -342,7 +365,12 @@ TEST(SetupRun, StagingPlacesOfOtherUsersAreNeverUsed) {
         }
         EXPECT_EQ(RunSetup(), 1) << c.comment;
         EXPECT_EQ(LaunchedFrom(), c.launchedFrom) << c.comment;
-        EXPECT_EQ(sim::Progress().stepCount, c.steps) << c.comment;
+        // Nothing was copied into a refused root, and nothing through the link.
+        EXPECT_EQ(sim::Progress().stepCount, 21) << c.comment;
+        EXPECT_TRUE(sim::Snapshot("C:\\ELSEWHERE").empty()) << c.comment;
+        if (file) {
+            EXPECT_EQ(sim::Owner(c.path), sim::kInstallingUserSid) << c.comment;
+        }
     }
 }
 

@@ -26,7 +26,9 @@ std::vector<std::string> CallArgs(const std::string& op) {
 
 TEST(StagingCopy, FillsTheStagingAreaWithNormalCopiesOfEveryRow) {
     setup_test::PrepareTypical();
-    // An earlier run's file, read-only and hidden: overwritten without a question.
+    // An earlier run's file, read-only and hidden: replaced without a question.
+    // (The test's own calls run as Administrators.)
+    ASSERT_TRUE(sim::MakeStagingDirectory("C:\\WINDOWS\\TEMP\\Init", sim::kAdministratorsSid));
     ASSERT_TRUE(sim::PutFile("C:\\WINDOWS\\TEMP\\Init\\Arrows.dll", "old",
                              os::kAttrReadOnly | os::kAttrHidden));
 
@@ -48,20 +50,23 @@ TEST(StagingCopy, FillsTheStagingAreaWithNormalCopiesOfEveryRow) {
     EXPECT_EQ(sim::Snapshot("C:\\WINDOWS\\TEMP\\Init").size(), 17u);
 }
 
-TEST(StagingCopy, EachRowIsNormalisedCopiedAndNormalisedInManifestOrder) {
+// Whatever stands at a row's place goes first, so the copy makes a new file rather than
+// writing through a link into another.
+TEST(StagingCopy, EachRowIsClearedCopiedAndNormalisedInManifestOrder) {
     setup_test::PrepareTypical();
     CopyManifest("C:\\STAGE", "E:\\");
 
     std::vector<std::string> expected;
     for (const char* row : kRows) {
         std::string destination = std::string("C:\\STAGE\\") + row;
-        expected.push_back("SetFileAttributesA " + destination);
+        expected.push_back("DeleteFileA " + destination);
         expected.push_back("SHFileOperationA E:\\" + std::string(row));
         expected.push_back("SetFileAttributesA " + destination);
     }
     std::vector<std::string> seen;
     for (const sim::Call& call : sim::Calls()) {
-        if (call.op == "SetFileAttributesA" || call.op == "SHFileOperationA") {
+        if (call.op == "SetFileAttributesA" || call.op == "SHFileOperationA" ||
+            call.op == "DeleteFileA") {
             seen.push_back(call.op + " " + call.arg);
         }
     }

@@ -225,6 +225,22 @@ bool ScheduledEntries(WinInitState state, const std::string& old, const std::str
     return false;
 }
 
+// The launcher could not tell that the staging root and Init are no links: a look at their
+// attributes failed.
+bool InitUnverified(const FaultedRun& run) {
+    const std::vector<Call>& calls = Calls();
+    for (size_t i = run.faultIndex; i < calls.size(); ++i) {
+        std::string arg = UpperText(calls[i].arg);
+        bool check = arg.size() >= 3 &&
+                     (arg.compare(arg.size() - 3, 3, "\\..") == 0 ||
+                      (arg.size() >= 8 && arg.compare(arg.size() - 8, 8, "\\..\\INIT") == 0));
+        if (calls[i].op == "GetFileAttributesA" && check && CallFailed(run, i)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void CheckWinInit(const LauncherScenario& scenario, const std::vector<Entry>& before,
                   const FaultedRun& run, std::vector<std::string>* violations) {
     std::string old;
@@ -274,12 +290,14 @@ void CheckWinInit(const LauncherScenario& scenario, const std::vector<Entry>& be
     if (!IsSubsequence(found, present)) {
         violations->push_back("WinInit.ini schedules a file that is gone: " + Joined(found));
     }
-    // Nothing is scheduled before the installer has ended.
-    if (!InstallerEnded()) {
+    // Nothing is scheduled before the installer has ended, nor when Init could not be told
+    // from a link.
+    if (!InstallerEnded() || InitUnverified(run)) {
         present.clear();
     }
     size_t missed = present.size() - std::min(present.size(), found.size());
-    if ((!run.fired && !scenario.windowsNt && missed != 0) || (run.once && missed > 1)) {
+    if ((!run.fired && !scenario.windowsNt && missed != 0) || (run.once && missed > 1) ||
+        (InitUnverified(run) && !found.empty())) {
         violations->push_back("scheduled " + Joined(found) + " of " + Joined(present));
     }
 }
@@ -288,7 +306,7 @@ void CheckPendingDeletions(const LauncherScenario& scenario, const FaultedRun& r
                            std::vector<std::string>* violations) {
     const std::vector<std::string>& pending = PendingDeletions();
     std::vector<std::string> names(std::begin(kRestartNames), std::end(kRestartNames));
-    if (!scenario.windowsNt || !InstallerEnded()) {
+    if (!scenario.windowsNt || !InstallerEnded() || InitUnverified(run)) {
         if (!pending.empty()) {
             violations->push_back("pending deletions " + Joined(pending));
         }

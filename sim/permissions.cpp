@@ -1,5 +1,6 @@
-#include "sim/acl.h"
-
+// Permissions on the simulated NT machine: DACLs as lists of entries, what a new file or
+// directory inherits, who may do what, the default DACLs of the places setup stages in, and
+// security descriptors in the bytes Windows hands over.
 #include <algorithm>
 
 #include "sim/model.h"
@@ -155,6 +156,27 @@ bool AccessAllowed(const Dacl& dacl, const std::string& owner, const std::string
         }
     }
     return remaining == 0;
+}
+
+bool KeepsPermissions(const Drive* drive) {
+    return drive != nullptr && drive->keepsOwners && M().platform == os::kPlatformNt;
+}
+
+bool MayAccess(const Node* node, const Drive* drive, uint32_t rights) {
+    if (!KeepsPermissions(drive)) {
+        return true;
+    }
+    const Process& process = Current();
+    return AccessAllowed(node->data->dacl, node->data->owner, process.user, process.groups, rights);
+}
+
+bool MayDelete(const Node* node, const Drive* drive) {
+    return MayAccess(node, drive, kDelete) ||
+           (node->parent != nullptr && MayAccess(node->parent, drive, kFileDeleteChild));
+}
+
+std::vector<std::string> InstallingUserGroups() {
+    return {kAdministratorsSid, kUsersSid, kAuthenticatedUsersSid, kInteractiveSid, kEveryoneSid};
 }
 
 Dacl NewObjectDacl(const Dacl* given, const Dacl& parent, bool directory,
@@ -335,4 +357,42 @@ uint32_t ParseDescriptor(const unsigned char* bytes, Dacl* dacl, bool* hasDacl) 
 }
 
 }  // namespace model
+
+using namespace model;
+
+void SetNtDefaults(NtDefaults version) {
+    Machine& m = M();
+    m.ntDefaults = version;
+    for (auto& drive : m.drives) {
+        if (drive->type == os::kDriveFixed) {
+            drive->top->data->dacl = DefaultDriveRootDacl(version);
+        }
+    }
+    if (m.windowsDirectory.empty()) {
+        return;
+    }
+    MakeDirectories(m.windowsDirectory + "\\TEMP");
+    SetDacl(m.windowsDirectory, DefaultWindowsDacl(version));
+    SetDacl(m.windowsDirectory + "\\TEMP", DefaultWindowsTempDacl(version));
+    if (version == NtDefaults::kNt4) {
+        std::string temp = m.windowsDirectory.substr(0, 2) + "\\TEMP";
+        MakeDirectories(temp);
+        SetDacl(temp, DefaultDriveTempDacl(version));
+    }
+}
+
+bool SetDacl(const std::string& path, const Dacl& dacl) {
+    Node* node = Walk(path, false, false, nullptr);
+    if (node != nullptr) {
+        node->data->dacl = dacl;
+        NoteChange(node);
+    }
+    return node != nullptr;
+}
+
+Dacl GetDacl(const std::string& path) {
+    Node* node = Walk(path, false, false, nullptr);
+    return node == nullptr ? Dacl() : node->data->dacl;
+}
+
 }  // namespace sim
