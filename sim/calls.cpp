@@ -96,7 +96,7 @@ bool Enter(const char* op, const char* argument, const char* second) {
     Machine& m = M();
     std::function<void()> action;
     for (Interleaving& other : m.interleavings) {
-        if (other.op == op &&
+        if ((other.op.empty() || other.op == op) &&
             (other.path.empty() || PathMatches(other.path, argument) ||
              PathMatches(other.path, second)) &&
             ++other.seen == other.nth) {

@@ -168,7 +168,7 @@ Bool RemoveDirectoryA(const char* path) {
         return 0;
     }
     // A process's current directory is open in that process, without delete sharing.
-    if (IsCurrentDirectoryOfLiveProcess(node)) {
+    if (IsCurrentDirectoryOfLiveProcess(node) || OpenWithoutSharing(node, kShareDelete)) {
         SetError(kErrorSharingViolation);
         return 0;
     }

@@ -135,6 +135,11 @@ Dacl GetDacl(const std::string& path);  // an empty one when nothing is there
 bool MakeDirectoryLink(const std::string& path, const std::string& target);
 bool MakeHardLink(const std::string& path, const std::string& existing);
 
+// ---- A power cut: the disks as they are when the power fails now. What a program wrote to a
+// file and did not flush with FlushFileBuffers is lost; new names, renames and deletions stand,
+// and so does what the test helpers put there. The test goes on as after a start of Windows.
+void PowerCut();
+
 // ---- What changed on the disks, in order: every file or directory created, written, given
 // other attributes or permissions, renamed (under both names) or removed, with who did it (the
 // process, or 0 for the restart) and its own path, links resolved. The test helpers' changes
@@ -294,8 +299,9 @@ const std::vector<Call>& Calls();
 void ClearCalls();
 
 // ---- Another program at work between the programs' own calls, for races.
-// `action` runs once, just before the `nth` call (1-based) of the operation `op` whose text
-// argument names `path` (matched as fault rules match it; "" matches any) is carried out. It
+// `action` runs once, just before the `nth` call (1-based) of the operation `op` ("" matches
+// any) whose text argument names `path` (matched as fault rules match it; "" matches any) is
+// carried out. It
 // stands for another program and uses the helpers above (MakeDirectories, PutFile ...), not
 // the platform calls. Reset forgets it.
 void BeforeCall(const std::string& op, const std::string& path, int nth,

@@ -60,6 +60,10 @@ struct FileData {
     std::string owner;   // the owner's SID, "S-1-5-32-544" and so on
     Dacl dacl;
     std::string writer;  // the SID that created it or last wrote its content
+    // What a power cut leaves of `content`: what FlushFileBuffers last put on the disk, or
+    // what a test helper wrote. Names, renames and deletions always stand.
+    bool unflushed = false;
+    std::string durable;
 };
 
 struct Node {
@@ -284,6 +288,9 @@ Node* AddChild(Node* directory, const std::string& name, bool isDirectory,
 // Records that `node` was made, written, given other attributes or permissions, or is about to
 // go, by the running process (or the restart), at its own path.
 void NoteChange(const Node* node);
+// Before `node`'s content changes: the running process writes it, and until it is flushed a
+// power cut takes it back to what it was.
+void WillWrite(Node* node);
 std::shared_ptr<Node> DetachChild(Node* node);
 // Moves `node` into `directory` (its own, for a rename) under `name`.
 void MoveChild(Node* node, Node* directory, const std::string& name);

@@ -60,6 +60,16 @@ void MoveChild(Node* node, Node* directory, const std::string& name) {
     NoteChange(node);
 }
 
+void WillWrite(Node* node) {
+    FileData* data = node->data.get();
+    if (!data->unflushed) {
+        data->durable = data->content;
+        data->unflushed = true;
+    }
+    data->writer = Current().user;
+    NoteChange(node);
+}
+
 void NoteChange(const Node* node) {
     Machine& m = M();
     Change change;
@@ -296,6 +306,7 @@ bool PutFile(const std::string& path, const std::string& content, os::Dword attr
     }
     node->data->content = content;
     node->data->writer = Current().user;
+    node->data->unflushed = false;
     NoteChange(node);
     os::Dword kept = SettableAttributes(attributes);
     // Files on a CD-ROM always report read-only.
@@ -412,6 +423,26 @@ bool MakeHardLink(const std::string& path, const std::string& existing) {
     }
     AddChild(found.parent, parsed.parts.back(), false)->data = file->data;
     return true;
+}
+
+void PowerCut() {
+    for (auto& drive : M().drives) {
+        std::vector<Node*> stack{drive->top.get()};
+        while (!stack.empty()) {
+            Node* node = stack.back();
+            stack.pop_back();
+            FileData* data = node->data.get();
+            if (data->unflushed) {
+                drive->freeBytes += data->content.size();
+                drive->freeBytes -= std::min<uint64_t>(drive->freeBytes, data->durable.size());
+                data->content = data->durable;
+                data->unflushed = false;
+            }
+            for (auto& entry : node->children) {
+                stack.push_back(entry.second.get());
+            }
+        }
+    }
 }
 
 const std::vector<Change>& Changes() {

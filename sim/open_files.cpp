@@ -140,9 +140,9 @@ Handle CreateFileA(const char* path, Dword access, Dword shareMode, void* securi
         }
         if (truncates) {
             found.drive->freeBytes += node->data->content.size();
+            WillWrite(node);
             node->data->content.clear();
-            node->data->writer = Current().user;
-            NoteChange(node);
+            node->data->durable.clear();  // the new size is the file system's, and stands
         }
         if (creationDisposition == kCreateAlways) {
             node->data->attributes = newAttributes;
@@ -230,6 +230,7 @@ Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytes
     if (inTree) {
         handle->drive->freeBytes -= growth;
     }
+    WillWrite(handle->node.get());
     if (end > content.size()) {
         content.resize(end);
     }
@@ -238,8 +239,6 @@ Bool WriteFile(Handle file, const void* buffer, Dword bytesToWrite, Dword* bytes
     if (bytesToWrite > 0) {
         memcpy(&content[handle->position], buffer, bytesToWrite);
     }
-    handle->node->data->writer = Current().user;
-    NoteChange(handle->node.get());
     handle->position = end;
     if (bytesWritten != nullptr) {
         *bytesWritten = bytesToWrite;
@@ -261,7 +260,13 @@ Dword GetFileSize(Handle file, Dword* sizeHigh) {
 }
 
 Bool FlushFileBuffers(Handle file) {
-    return EnterFileCall("FlushFileBuffers", file, kGenericWrite) != nullptr ? 1 : 0;
+    HandleObject* handle = EnterFileCall("FlushFileBuffers", file, kGenericWrite);
+    if (handle == nullptr) {
+        return 0;
+    }
+    handle->node->data->unflushed = false;
+    handle->node->data->durable.clear();
+    return 1;
 }
 
 }  // namespace os

@@ -52,9 +52,8 @@ Node* Add(const std::string& path, bool directory) {
 }
 
 bool Write(Node* file, const std::string& content) {
+    WillWrite(file);
     file->data->content = content;
-    file->data->writer = Current().user;
-    NoteChange(file);
     return true;
 }
 

@@ -115,10 +115,9 @@ os::Dword CopyOneFile(const std::string& source, std::string destination) {
     drive->freeBytes = drive->freeBytes + oldSize - size;
     // Over an existing file the copy writes into it, whatever other names it has.
     Node* copy = existing != nullptr ? existing : AddChild(directory, to.parts.back(), false);
+    WillWrite(copy);
     copy->data->content = found.node->data->content;
     copy->data->attributes = SettableAttributes(found.node->data->attributes) | os::kAttrArchive;
-    copy->data->writer = Current().user;
-    NoteChange(copy);
     return 0;
 }
 

@@ -374,6 +374,22 @@ TEST(SetupRun, StagingPlacesOfOtherUsersAreNeverUsed) {
     }
 }
 
+// Setup holds the staging root from its check until the launcher has started, so nobody can
+// rename or replace it in between. On NT 4.0 everyone may rename TEMP under the Windows
+// directory: once setup has ended, the rights alone decide.
+TEST(SetupRun, HoldsTheStagingRootUntilTheLauncherHasStarted) {
+    PrepareTypical();
+    sim::SetNtDefaults(sim::NtDefaults::kNt4);
+    bool renamedDuringSetup = true;
+    sim::BeforeCall("CreateProcessA", "", 1, [&] {
+        renamedDuringSetup = sim::OtherUserMoves("C:\\WINDOWS\\TEMP", "C:\\WINDOWS\\TEMP.old");
+    });
+    EXPECT_EQ(RunSetup(), 1);
+    EXPECT_EQ(LaunchedFrom(), "C:\\WINDOWS\\TEMP");
+    EXPECT_FALSE(renamedDuringSetup);
+    EXPECT_TRUE(sim::OtherUserMoves("C:\\WINDOWS\\TEMP", "C:\\WINDOWS\\TEMP.old"));
+}
+
 TEST(SetupRun, NoFixedDriveWithRoomEndsInCopyErrorOnReadOnlyMedia) {
     PrepareTypical(0);  // C: full: no best fixed drive, so "\TEMP" on the CD
     ExpectCopyError();

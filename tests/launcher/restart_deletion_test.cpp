@@ -396,6 +396,44 @@ void Sweep(bool once) {
     }
 }
 
+// The power fails just before call n of the edit, or after its last: Windows 95/98 then start
+// with the old list or the new one whole under WinInit.ini, or, cut between the two renames,
+// with the old one under WinInit.old beside the new one, where the next edit puts it back.
+// Never with an empty or partial list: what was not flushed is lost.
+TEST(RestartDeletionFaults, APowerCutAfterAnyCallLeavesAWholeList) {
+    for (const StartState& state : kStartStates) {
+        bool last = false;
+        for (int n = 1; !last; ++n) {
+            ResetWithTarget(false);
+            PutUnlessAbsent(kList, state.list);
+            std::string what =
+                std::string(state.comment) + ", cut before call " + std::to_string(n);
+            auto check = [&] {
+                sim::PowerCut();
+                std::string list = Content(kList);
+                if (list == "<absent>" && Content(kTemp) != "<absent>") {
+                    list = Content(kBackup);
+                }
+                EXPECT_TRUE(list == state.list || list == WithEntry(state.list))
+                    << what << ": [" << list << "]";
+            };
+            bool cut = false;
+            sim::BeforeCall("", "", n, [&] {
+                cut = true;
+                check();
+            });
+            bool recorded = DeleteAtRestart(kTarget);
+            if (!cut) {
+                EXPECT_TRUE(recorded) << what;
+                last = true;
+                what = std::string(state.comment) + ", cut after the last call";
+                check();
+            }
+            ASSERT_LT(n, 100) << what << ": the sweep does not end";
+        }
+    }
+}
+
 TEST(RestartDeletionFaults, EachSingleFailingCallKeepsTheListWhole) {
     Sweep(true);
 }
