@@ -1,7 +1,7 @@
 // The reliability report: every whole-run fault sweep of setup and the launcher (runs, faults
-// fired, invariant violations, time) and the stretched-input rows, from the same code the
-// system tests run (tests/system: the fault sweeps, stretched_inputs). Exits 1 when anything
-// broke.
+// fired, invariant violations, time), the other user's sweeps and the stretched-input rows,
+// from the same code the system tests run (tests/system: the fault sweeps, adversary_sweep,
+// stretched_inputs). Exits 1 when anything broke.
 #include <stdio.h>
 
 #include <chrono>
@@ -9,6 +9,7 @@
 
 #include "bootstrap/setup_run.h"
 #include "launcher/launcher_run.h"
+#include "tests/system/adversary_sweep.h"
 #include "tests/system/fault_sweep.h"
 #include "tests/system/stretched_inputs.h"
 
@@ -51,6 +52,23 @@ int main() {
     printf("%6d %7d %10d %8.3f  all sweeps\n\n", totals.runs, totals.faultsFired, totals.violations,
            totals.seconds);
 
+    printf(
+        "The other user (Windows NT: every attack its rights allow, before each platform "
+        "call and after the launcher)\n");
+    printf("%6s %8s %8s %10s %8s  %s\n", "runs", "attacks", "allowed", "violations", "seconds",
+           "sweep");
+    int adversaryViolations = 0;
+    for (const sim::AdversaryScenario& scenario : sim::AdversaryScenarios()) {
+        sim::AdversaryReport report = sim::SweepAdversary(scenario, SetupMain, LauncherMain);
+        printf("%6d %8d %8d %10d %8.3f  %s\n", report.runs, report.attacksTried, report.attacksDone,
+               report.violations, report.seconds, report.name.c_str());
+        for (const std::string& message : report.messages) {
+            printf("       ! %s\n", message.c_str());
+        }
+        adversaryViolations += report.violations;
+    }
+    printf("\n");
+
     auto start = std::chrono::steady_clock::now();
     sim::StretchReport stretch = sim::StretchInputs(SetupMain, LauncherMain);
     double seconds =
@@ -63,5 +81,5 @@ int main() {
         printf("  ! %s\n", message.c_str());
     }
     printf("%d rows, %d failures, %.3f s\n", stretch.rows, stretch.failures, seconds);
-    return totals.violations == 0 && stretch.failures == 0 ? 0 : 1;
+    return totals.violations == 0 && adversaryViolations == 0 && stretch.failures == 0 ? 0 : 1;
 }
