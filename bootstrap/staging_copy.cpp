@@ -103,8 +103,6 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory, Stagi
         // another file. It still counts on the bar, like any row whose copy fails.
         if (prefixesFit && BuildRowPath(source, sourcePrefix, row) &&
             BuildRowPath(destination, destinationPrefix, row)) {
-            // Setup starts the launcher itself, so it must be there in any case.
-            bool required = i == kLauncherRow || !MissingFromMedium(source);
             // A row the medium lacks has its place cleared all the same: the installer may
             // load whatever stands there.
             bool cleared = ClearRowPlace(destination);
@@ -114,7 +112,10 @@ int32_t CopyManifest(const char* stagingRoot, const char* sourceDirectory, Stagi
             if (copied) {
                 os::SetFileAttributesA(destination, os::kAttrNormal);
             }
-            staged = staged && (copied || (cleared && !required));
+            // A row that was not copied may be one the medium lacks, but for the launcher:
+            // setup starts it itself, so it must be there in any case.
+            staged =
+                staged && (copied || (cleared && i != kLauncherRow && MissingFromMedium(source)));
         } else if (i == kLauncherRow) {
             staged = false;
         }

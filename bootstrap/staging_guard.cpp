@@ -56,6 +56,10 @@ bool DirectoryKeepsOthersOut(const StagingGuard* guard, const char* path, AclRul
         read = descriptor != nullptr &&
                os::GetFileSecurityA(path, kDescriptorParts, descriptor, size, &needed) != 0;
     }
+    // The descriptor's own size, where Windows reports it.
+    if (read && needed != 0 && needed < size) {
+        size = needed;
+    }
     bool kept = read && KeepsOthersOut(descriptor, size, UserSid(guard), rule);
     if (descriptor != onStack && descriptor != nullptr) {
         os::HeapFree(descriptor);
