@@ -35,9 +35,10 @@ run_side() {
     case "$1" in
     builder) bash "$BENCH_REPO/scripts/make-medium.sh" "$WORK/payload" "$2/builder.iso" \
         >"$WORK/builder.out" 2>&1 ;;
-    xorriso) SOURCE_DATE_EPOCH=946684800 TZ=UTC xorriso -no_rc -report_about SORRY \
-        -joliet on -rockridge off -volid QUILLO40 -volume_date all_file_dates =946684800 \
-        -outdev "stdio:$2/xorriso.iso" -map "$WORK/tree" / -commit >/dev/null 2>&1 ;;
+    xorriso) TZ=UTC xorriso -no_rc -report_about SORRY -joliet on -rockridge off \
+        -compliance no_emul_toc -volid QUILLO40 -volume_date uuid 2000010100000000 \
+        -iso_nowtime =946684800 -outdev "stdio:$2/xorriso.iso" -map "$WORK/tree" / \
+        -alter_date_r b =946684800 / -- -commit >/dev/null 2>&1 ;;
     esac
     status=$?
     BENCH_US=$(($(now_us) - start))

@@ -42,15 +42,39 @@ class Programs:
 
 
 def _locked(work):
-    """Runs work() while this process alone builds: two publishers' runs may start together."""
-    os.makedirs(TOOLS, exist_ok=True)
-    with open(os.path.join(TOOLS, ".lock"), "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
+    """Runs work() while this process alone builds: two publishers' runs may start together.
+    A checkout this user cannot write (another user's, or a read-only one) still has the
+    lock file its owner's runs left, which locks as well when opened for reading; without it,
+    there is nothing to lock, and work() tells whether something needs building there."""
+    lock = os.path.join(TOOLS, ".lock")
+    try:
+        os.makedirs(TOOLS, exist_ok=True)
+        fd = os.open(lock, os.O_RDWR | os.O_CREAT, 0o666)
+    except OSError:
+        try:
+            fd = os.open(lock, os.O_RDONLY)
+        except OSError:
+            fd = None
+    try:
+        if fd is not None:
+            fcntl.flock(fd, fcntl.LOCK_EX)
         return work()
+    finally:
+        if fd is not None:
+            os.close(fd)
+
+
+def _unwritable(what, error):
+    return MediumError(f"{what} is needed, but {os.path.relpath(TOOLS, os.getcwd())} cannot be "
+                       f"written: {error.strerror}")
 
 
 def _run_logged(command, what):
-    with open(LOG, "a") as log:
+    try:
+        log = open(LOG, "a")
+    except OSError as error:
+        raise _unwritable(what, error) from None
+    with log:
         try:
             status = subprocess.run(command, cwd=ROOT, stdout=log, stderr=subprocess.STDOUT,
                                     stdin=subprocess.DEVNULL).returncode
@@ -100,8 +124,11 @@ def programs():
                 _run_logged(["bash", os.path.join(ROOT, "scripts", "build.sh"), "win32"],
                             "building the deliverables")
             # As of the build's start: a source changed while it ran is newer than the stamp.
-            open(STAMP, "w").close()
-            os.utime(STAMP, ns=(started, started))
+            try:
+                open(STAMP, "w").close()
+                os.utime(STAMP, ns=(started, started))
+            except OSError as error:
+                raise _unwritable("building the deliverables", error) from None
             return "up to date" if before == (_mtime(setup), _mtime(launcher)) else "built now"
         state = _locked(build)
     for path in (setup, launcher):

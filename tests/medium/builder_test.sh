@@ -24,10 +24,10 @@ make_payload() {
     done
 }
 
-# build NAME PAYLOAD OUTPUT: runs the builder; OUT and ERR hold what it printed, STATUS its
-# exit code.
+# build NAME ARGUMENTS...: runs the builder; OUT and ERR hold what it printed, STATUS its exit
+# code.
 build() {
-    bash "$ROOT/scripts/make-medium.sh" "$2" "$3" >"$WORK/$1.out" 2>"$WORK/$1.err"
+    bash "$ROOT/scripts/make-medium.sh" "${@:2}" >"$WORK/$1.out" 2>"$WORK/$1.err"
     STATUS=$?
     OUT=$(cat "$WORK/$1.out")
     ERR=$(cat "$WORK/$1.err")
@@ -100,6 +100,109 @@ expect_eq "own: the payload's AUTORUN.INF is the image's" '[AutoRun]<CR><LF>open
 expect_eq "own: one setup.exe, the build's" "/setup.exe $(sha256sum <"$SETUP_EXE")" \
     "$(isoinfo -J -f -i "$WORK/out/own.iso" | grep -i '^/setup.exe$') $(
         isoinfo -J -x /setup.exe -i "$WORK/out/own.iso" | sha256sum)"
+
+# ---- Names at the edges of every name check, then one past each ------------------------------
+# x N: N characters.
+x() { printf "%${2}s" "" | tr ' ' "$1"; }
+cp -a "$WORK/good" "$WORK/edges"
+mkdir -p "$WORK/edges/Extra/DIR.X" "$WORK/edges/Extra/$(x d 56)"
+for file in Extra/ABCDEFGH.ABC Extra/ABCDEFGHI.ABC Extra/ABCDEFGH.ABCD Extra/DIR.X/F \
+    "Extra/$(x n 60).txt" "Extra/$(x d 56)/$(x f 56)" Extra/COM10 Extra/CONSOLE.txt Extra/NULL \
+    Extra/Read.txt Extra/Reaf.txt Config/Read.txt 'Extra/a#.txt' Extra/a_.txt; do
+    echo "$file" >"$WORK/edges/$file"
+done
+build edges "$WORK/edges" "$WORK/out/edges.iso"
+expect_eq "edges: exit 0" 0 "$STATUS"
+# A 64-character name, a 120-character path (\Extra\ddd...\fff...), COM10 and the like, names
+# that differ in one letter or folder pass; 8.3 is at most 8 and 3 characters, a folder
+# without a dot. A reader without Joliet shows what the warning says.
+expect_eq "edges: the names that are not 8.3, as a reader without Joliet shows them" \
+    "  warning:         not 8.3: Windows reads the Joliet names; a reader without Joliet shows Extra\\ABCDEFGH.ABCD as ABCDEFGH.ABCD, Extra\\ABCDEFGHI.ABC as ABCDEFGHI.ABC, Extra\\DIR.X as DIR_X, Extra\\a#.txt as a numbered A_.TXT, Extra\\a_.txt as a numbered A_.TXT, Extra\\$(x d 56) as $(x D 31), Extra\\$(x d 56)\\$(x f 56) as $(x F 30)., Extra\\$(x n 60).txt as $(x N 27).TXT, Init\\Panelkit2.dll as PANELKIT2.DLL" \
+    "$(grep 'not 8.3' "$WORK/edges.out")"
+expect_eq "edges: so the image's ISO 9660 tree names them" "/EXTRA/ABCDEFGH.ABC;1
+/EXTRA/ABCDEFGH.ABCD;1
+/EXTRA/ABCDEFGHI.ABC;1
+/EXTRA/A_0.TXT;1
+/EXTRA/A_1.TXT;1
+/EXTRA/$(x D 31)
+/EXTRA/$(x D 31)/$(x F 30).;1
+/EXTRA/DIR_X
+/EXTRA/DIR_X/F.;1
+/EXTRA/$(x N 27).TXT;1
+/INIT/PANELKIT2.DLL;1" "$(isoinfo -f -i "$WORK/out/edges.iso" |
+    grep -E 'ABCD|ABC;|A_[01]|DIR_X|DDD|NNN|PANELKIT' | sort)"
+expect_eq "edges: every name on the image under Joliet" "$( (cd "$WORK/edges" && find . -mindepth 1 |
+    cut -c2-; echo /setup.exe; echo /Init/_zorp.ex_; echo /AUTORUN.INF) | sort)" \
+    "$(isoinfo -J -f -i "$WORK/out/edges.iso" | sort)"
+
+cp -a "$WORK/edges" "$WORK/over"
+for file in "Extra/$(x o 61).txt" "Extra/$(x d 56)/$(x f 57)" Extra/READ.TXT 'Extra/a;b.txt' \
+    Extra/nul.txt Extra/AUX.dat Extra/COM9 Extra/lpt1 'Init/Ft0042k#.ttf'; do
+    echo "$file" >"$WORK/over/$file"
+done
+build over "$WORK/over" "$WORK/out/over.iso"
+expect_eq "over: exit 1" 1 "$STATUS"
+expect_eq "over: a line for each name one past a check, then the error" "make-medium: the name Extra\\AUX.dat is a device's name, which Windows opens instead of the file
+make-medium: the name Extra\\COM9 is a device's name, which Windows opens instead of the file
+make-medium: the name Extra\\a;b.txt has a ';', which Joliet cannot carry
+make-medium: the name Extra\\$(x d 56)\\$(x f 57) is a path too long: 121 characters, more than the 120 of a Joliet path
+make-medium: the name Extra\\lpt1 is a device's name, which Windows opens instead of the file
+make-medium: the name Extra\\nul.txt is a device's name, which Windows opens instead of the file
+make-medium: the name Extra\\$(x o 61).txt has 65 characters, more than Joliet's 64
+make-medium: Extra\\READ.TXT, Extra\\Read.txt differ only in letter case: Windows reaches one
+make-medium: Init\\Ft0042k#.ttf would take the ISO 9660 name FT0042K_.TTF of the manifest row Init\\Ft0042k_.ttf, which a reader without Joliet then does not find: rename it
+make-medium: error: 9 name(s) cannot go on the CD; no image written" "$ERR"
+
+# ---- A folder where AUTORUN.INF goes: refused, unless there is to be none ------------------
+cp -a "$WORK/good" "$WORK/autorun"
+mkdir "$WORK/autorun/autorun.inf"
+build autorun "$WORK/autorun" "$WORK/out/autorun.iso"
+expect_eq "autorun folder: one line, exit 1" "1 make-medium: error: the payload holds a folder autorun.inf, where AUTORUN.INF goes: remove it, or give --no-autorun" "$STATUS $ERR"
+build autorun-none "$WORK/autorun" "$WORK/out/autorun.iso" --no-autorun
+expect_eq "autorun folder with --no-autorun: the folder on the image" "0 /autorun.inf" \
+    "$STATUS $(isoinfo -J -f -i "$WORK/out/autorun.iso" | grep -i autorun)"
+
+# ---- SOURCE_DATE_EPOCH: zero and the last second ISO 9660 can write, then one past it --------
+# The dates of every entry, and the volume's creation date (17 bytes at 813 of sector 16).
+dates() {
+    isoinfo -l -i "$1" | awk '/^[-d]/ { print $6, $7, $8 }' | sort -u
+    isoinfo -J -l -i "$1" | awk '/^[-d]/ { print $6, $7, $8 }' | sort -u
+    dd if="$1" bs=1 skip=$((16 * 2048 + 813)) count=16 status=none
+}
+SOURCE_DATE_EPOCH=0 build epoch0 "$WORK/good" "$WORK/out/epoch0.iso"
+expect_eq "SOURCE_DATE_EPOCH=0: every date 1970-01-01 00:00" "0 Jan 1 1970
+Jan 1 1970
+1970010100000000" "$STATUS $(dates "$WORK/out/epoch0.iso")"
+SOURCE_DATE_EPOCH=5869583999 build epoch-last "$WORK/good" "$WORK/out/epoch-last.iso"
+expect_eq "SOURCE_DATE_EPOCH 2155-12-31 23:59:59: every date then" "0 Dec 31 2155
+Dec 31 2155
+2155123123595900" "$STATUS $(dates "$WORK/out/epoch-last.iso")"
+SOURCE_DATE_EPOCH=5869584000 build epoch-over "$WORK/good" "$WORK/out/epoch-over.iso"
+expect_eq "SOURCE_DATE_EPOCH one second later: one line, no image" "1 make-medium: error: SOURCE_DATE_EPOCH 5869584000 is after 2155-12-31 23:59:59 UTC, the last date ISO 9660 can write no" \
+    "$STATUS $ERR $([ -e "$WORK/out/epoch-over.iso" ] && echo yes || echo no)"
+
+# ---- The partial image of a killed run: removed by the next run; a live run's kept ---------
+dead=$(bash -c 'echo $$')
+touch "$WORK/out/.again.iso.partial-$dead" "$WORK/out/.again.iso.partial-$$"
+build stale "$WORK/good" "$WORK/out/again.iso"
+expect_eq "stale partial: the dead run's removed, and said" "0   removed:         .again.iso.partial-$dead, the partial image of a run that ended before it was done" \
+    "$STATUS $(grep removed: "$WORK/stale.out")"
+expect_eq "stale partial: a live run's kept" ".again.iso.partial-$$" \
+    "$(cd "$WORK/out" && ls -A | grep partial)"
+rm "$WORK/out/.again.iso.partial-$$"
+
+# ---- Usage ----------------------------------------------------------------------------------
+build help --help
+expect_eq "--help: the usage on standard output, exit 0" "0 usage: make-medium.sh" \
+    "$STATUS $(head -c 21 "$WORK/help.out")"
+build h -h
+expect_eq "-h: the same" "0 $(cat "$WORK/help.out")" "$STATUS $OUT"
+(cd "$WORK/out" && build dashes -- "$WORK/good" -dash.iso)
+expect_eq "--: a name that starts with - after it is the image" "0 yes" \
+    "$STATUS $([ -s "$WORK/out/-dash.iso" ] && echo yes || echo no)"
+build empty "$WORK/good" ""
+expect_eq "an empty OUTPUT: bad usage" "2 make-medium: the image to write has an empty name" \
+    "$STATUS $(tail -n1 "$WORK/empty.err")"
 
 # ---- Output paths that cannot be written: one clear line, nothing written -------------------
 build folder "$WORK/good" "$WORK/good/Init/Clock/out.iso"
