@@ -4,9 +4,9 @@ linked with the bootstrap's own table, so that the rows checked are the rows set
 import fcntl
 import os
 import struct
-import subprocess
 import time
 
+import spawn
 from report import MediumError
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -64,12 +64,20 @@ def _locked(work):
             os.close(fd)
 
 
+def _shown(path):
+    """A path as the report names it: from the current folder when it lies below it."""
+    relative = os.path.relpath(path)
+    return path if relative.startswith("..") else relative
+
+
 def _unwritable(what, error):
-    return MediumError(f"{what} is needed, but {os.path.relpath(TOOLS, os.getcwd())} cannot be "
-                       f"written: {error.strerror}")
+    return MediumError(f"{what} is needed, but {_shown(TOOLS)} cannot be written: "
+                       f"{error.strerror}")
 
 
 def _run_logged(command, what):
+    import subprocess  # only to build, which takes longer than loading it
+
     try:
         log = open(LOG, "a")
     except OSError as error:
@@ -81,7 +89,7 @@ def _run_logged(command, what):
         except FileNotFoundError:
             status = 127
     if status != 0:
-        raise MediumError(f"{what} failed; see {os.path.relpath(LOG, os.getcwd())}")
+        raise MediumError(f"{what} failed; see {_shown(LOG)}")
 
 
 def _mtime(path):
@@ -149,8 +157,11 @@ def manifest_rows():
                         "building the manifest printer")
             os.replace(partial, PRINTER)
     _locked(build)
-    result = subprocess.run([PRINTER], stdout=subprocess.PIPE, text=True)
-    rows = result.stdout.splitlines()
-    if result.returncode != 0 or not rows:
+    try:
+        status, printed = spawn.run([PRINTER])
+    except OSError:
+        status, printed = 127, ""
+    rows = printed.splitlines()
+    if status != 0 or not rows:
         raise MediumError(f"the manifest printer {PRINTER} gave no rows")
     return rows

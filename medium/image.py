@@ -6,13 +6,13 @@ The image grows under a temporary name beside the output and takes the output's 
 it has been read back whole, so a failed run leaves no partial image and an earlier output as
 it was. A run that was killed cannot remove its partial image: the next run for the same
 output removes it, and says so."""
-import calendar
 import fcntl
 import os
 import re
 import stat
-import subprocess
 import time
+
+import spawn
 
 from report import MediumError
 
@@ -20,8 +20,9 @@ VOLUME_ID = "QUILLO40"
 # The date of every file and of the volume (2000-01-01 00:00 UTC) unless SOURCE_DATE_EPOCH,
 # the reproducible-builds convention, gives another.
 DEFAULT_EPOCH = 946684800
-# A folder or file record holds its year as years since 1900 in one byte: 2155 is the last.
-LAST_EPOCH = calendar.timegm((2155, 12, 31, 23, 59, 59))
+# A folder or file record holds its year as years since 1900 in one byte: the last second it
+# can write is 2155-12-31 23:59:59 UTC.
+LAST_EPOCH = 5869583999
 PARTIAL = re.compile(r"\.partial-(\d+)$")
 KINDS = {stat.S_IFDIR: "a folder", stat.S_IFCHR: "a character device",
          stat.S_IFBLK: "a block device", stat.S_IFIFO: "a FIFO (named pipe)",
@@ -173,7 +174,9 @@ def _reason(messages):
 class Writer:
     """xorriso writing the image at path, started at once; finish() waits for it. The image is
     written from its first byte to its last, in order and once (no emulated table of contents
-    at its head, which xorriso writes last), so that it can be read back while it grows."""
+    at its head, which xorriso writes last), so that it can be read back while it grows, and
+    its volume holds all of it (the 300 KiB of padding that xorriso adds for old CD drives
+    too), so that its volume descriptor tells where it ends."""
 
     def __init__(self, medium, path, messages):
         epoch = source_date_epoch()
@@ -185,17 +188,16 @@ class Writer:
         command = ["xorriso", "-no_rc", "-report_about", "SORRY", "-abort_on", "FAILURE",
                    "-return_with", "SORRY", "32", "-follow", "link:mount",
                    "-joliet", "on", "-rockridge", "off", "-compliance", "no_emul_toc",
+                   "-padding", "included",
                    "-volid", VOLUME_ID, "-volume_date", "uuid", stamp,
                    "-iso_nowtime", f"={epoch}", "-outdev", f"stdio:{path}"] + \
             _mapping(medium) + ["-alter_date_r", "b", f"={epoch}", "/", "--", "-commit"]
         self.messages = messages
-        with open(messages, "w") as log:
-            try:
-                self.process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
-                                                stdout=subprocess.DEVNULL, stderr=log)
-            except FileNotFoundError:
-                raise MediumError("xorriso is not installed (scripts/install-deps.sh "
-                                  "installs it)") from None
+        try:
+            self.process = spawn.Process(command, stderr=messages, env=env)
+        except FileNotFoundError:
+            raise MediumError("xorriso is not installed (scripts/install-deps.sh installs it)") \
+                from None
 
     def running(self):
         return self.process.poll() is None
@@ -206,9 +208,7 @@ class Writer:
                 raise MediumError(f"writing the image failed: {_reason(log.read())}")
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
+        self.process.kill()
 
 
 def write(medium, path, messages=None):

@@ -1,16 +1,17 @@
 """The medium builder: from a publisher's payload folder to a checked CD image. Run it as
 scripts/make-medium.sh, whose head says what it does and how it answers."""
 import os
-import signal
 import sys
-import tempfile
 
+# The C half of the signal module: the module itself loads the enum module, which takes longer
+# than all the builder's own checks.
+import _signal
 import checks
 import deliverables
 import image
 import layout
 import readback
-import signing
+import spawn
 from report import MediumError, Report, grouped, listing
 
 USAGE = ("make-medium.sh [--no-autorun] [--sign KEY CERT | --sign-pkcs12 FILE] [--] "
@@ -52,8 +53,7 @@ def arguments(argv):
                 _usage(f"{arg} takes {'a key and a certificate' if count == 2 else 'a file'}")
             if args.signing:
                 _usage("give one key to sign with")
-            args.signing = signing.Signing(*given) if count == 2 else \
-                signing.Signing(pkcs12=given[0])
+            args.signing = (given[0], given[1], None) if count == 2 else (None, None, given[0])
             position += count
         elif arg.startswith("-") and arg != "-":
             _usage(f"unknown option {arg}")
@@ -74,7 +74,9 @@ def _stop(signum, _frame):
 
 def _sign(programs, args, scratch, report):
     """The programs signed, in scratch; the report names the certificates."""
-    signer = signing.Signer(args.signing, scratch, image.source_date_epoch())
+    import signing  # only to sign: it loads more than the builder needs otherwise
+
+    signer = signing.Signer(signing.Signing(*args.signing), scratch, image.source_date_epoch())
     signed = os.path.join(scratch, "signed")
     os.mkdir(signed)
     for attribute, name in (("setup", layout.SETUP), ("launcher", layout.LAUNCHER)):
@@ -92,8 +94,7 @@ def build(args, report):
     report.title(f"the medium of {medium.payload}: {len(medium.files)} payload files, "
                  f"{grouped(medium.payload_bytes)} bytes")
     image.source_date_epoch()  # a wrong date stops the run before anything is written
-    with image.Output(args.output, medium.folder_ids) as output, \
-            tempfile.TemporaryDirectory() as scratch:
+    with image.Output(args.output, medium.folder_ids) as output, spawn.Scratch() as scratch:
         for name in output.removed:
             report.line("removed", f"{name}, the partial image of a run that ended before "
                         "it was done")
@@ -132,8 +133,8 @@ def build(args, report):
 
 def main(argv):
     args = arguments(argv)
-    for signum in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(signum, _stop)
+    for signum in (_signal.SIGTERM, _signal.SIGHUP):
+        _signal.signal(signum, _stop)
     report = Report()
     try:
         build(args, report)

@@ -9,9 +9,10 @@ tree, and its names, sizes and places must be the ones compared."""
 import hashlib
 import os
 import re
-import subprocess
+import threading
 import time
 
+import spawn
 from report import MediumError, listing
 
 BLOCK = 2048
@@ -70,8 +71,8 @@ def _record(data, at):
 
 
 def _joliet_root(head):
-    """The Joliet root's (first block, size) once head holds the volume descriptors; None
-    while it does not."""
+    """The Joliet root's (first block, size) and the volume's size in bytes, once head holds
+    the volume descriptors; None while it does not."""
     block = FIRST_DESCRIPTOR
     while len(head) >= (block + 1) * BLOCK:
         descriptor = head[block * BLOCK:(block + 1) * BLOCK]
@@ -81,17 +82,19 @@ def _joliet_root(head):
             raise MediumError("the image read back has no Joliet names")
         if descriptor[0] == 2 and descriptor[88:91] in JOLIET_ESCAPES:
             _, first, size, _, _ = _record(descriptor, 156)
-            return first, size
+            blocks = int.from_bytes(descriptor[80:84], "little")
+            return (first, size), blocks * int.from_bytes(descriptor[128:130], "little")
         block += 1
     return None
 
 
 def _joliet_tree(head):
-    """The Joliet tree as head holds it: (folders, {path: (first block, size)}), or None while
-    head does not reach the last folder's records yet."""
-    root = _joliet_root(head)
-    if root is None:
+    """The Joliet tree as head holds it: (folders, {path: (first block, size)}, the volume's
+    size), or None while head does not reach the last folder's records yet."""
+    found = _joliet_root(head)
+    if found is None:
         return None
+    root, volume = found
     folders, files, pending = set(), {}, [("", root)]
     while pending:
         folder, (first, size) = pending.pop()
@@ -115,21 +118,20 @@ def _joliet_tree(head):
                 pending.append((path + "/", (start, extent)))
             else:
                 files[path] = (start, extent)
-    return folders, files
+    return folders, files, volume
 
 
 def _isoinfo_tree(image):
     """The folders, and the files with their (first block, size), as isoinfo reads them."""
     try:
-        listed = subprocess.run(["isoinfo", "-J", "-l", "-i", image], stdin=subprocess.DEVNULL,
-                                capture_output=True, text=True, errors="replace")
+        status, listed = spawn.run(["isoinfo", "-J", "-l", "-i", image])
     except FileNotFoundError:
         raise MediumError("isoinfo is not installed (scripts/install-deps.sh installs it)") \
             from None
-    if listed.returncode != 0:
+    if status != 0:
         raise MediumError("isoinfo cannot read the image's Joliet tree")
     folders, files, folder = set(), {}, None
-    for line in listed.stdout.splitlines():
+    for line in listed.splitlines():
         heading = FOLDER.match(line)
         if heading:
             folder = heading.group(1)
@@ -157,29 +159,64 @@ def _check_names(folders, files, medium):
         raise MediumError(f"the image read back holds other names: {'; '.join(problems)}")
 
 
-class _Follower:
-    """Reads the image in order, hashing every byte and comparing each file's bytes with its
-    host file as they come."""
+class _Hasher(threading.Thread):
+    """The image's SHA-256, taken on a thread of its own as the image grows, up to the end of
+    its volume (hashlib lets go of the interpreter lock while it hashes)."""
 
-    def __init__(self, image, writer):
+    def __init__(self, image, writer, head, volume):
+        super().__init__(daemon=True)
         self.image = _Growing(image, writer)
-        self.sha = hashlib.sha256()
+        self.head = head
+        self.volume = volume
+        self.sha = hashlib.sha256(head)
+        self.error = None
+        self.start()
+
+    def run(self):
+        try:
+            buffer = memoryview(bytearray(CHUNK))
+            self.image.file.seek(len(self.head))
+            self.image.offset = len(self.head)
+            while self.image.offset < self.volume:
+                count = self.image.readinto(buffer[:min(CHUNK, self.volume - self.image.offset)])
+                if count == 0:
+                    break
+                self.sha.update(buffer[:count])
+        except OSError as error:
+            self.error = error.strerror
+        finally:
+            self.image.close()
+
+    def result(self):
+        """The SHA-256 of the whole volume; raises when it ends early."""
+        self.join()
+        if self.error:
+            raise MediumError(f"cannot read the image back: {self.error}")
+        if self.image.offset != self.volume:
+            raise MediumError("the image read back ends before its volume does")
+        return self.sha.hexdigest()
+
+
+class _Comparer:
+    """Reads the files' bytes in order as the image grows, comparing each with its host
+    file."""
+
+    def __init__(self, image, writer, head):
+        self.image = _Growing(image, writer)
+        self.head = head
+        self.image.file.seek(len(head))
+        self.image.offset = len(head)
         self.buffer = bytearray(CHUNK)
         self.host_buffer = bytearray(CHUNK)
 
-    def skip_to(self, offset=None):
-        """Hashes the bytes up to offset (padding between files), or to the end."""
+    def skip_to(self, offset):
         view = memoryview(self.buffer)
-        while offset is None or self.image.offset < offset:
-            step = CHUNK if offset is None else min(CHUNK, offset - self.image.offset)
-            count = self.image.readinto(view[:step])
-            if count == 0:
+        while self.image.offset < offset:
+            if not self.image.readinto(view[:min(CHUNK, offset - self.image.offset)]):
                 return
-            self.sha.update(view[:count])
 
-    def compare(self, host, start, size, head):
-        """Whether the size bytes at start are the host file's bytes, the file no longer. The
-        bytes before the reading's offset are in head, the rest are read (and hashed) here."""
+    def same(self, host, start, size):
+        """Whether the size bytes at start are the host file's bytes, the file no longer."""
         if size == 0:
             return os.path.getsize(host) == 0
         view, host_view = memoryview(self.buffer), memoryview(self.host_buffer)
@@ -188,25 +225,21 @@ class _Follower:
             if start < self.image.offset:
                 held = min(size, self.image.offset - start)
                 # Bytes read past the head belong to an earlier file: the two would overlap.
-                same = start + held <= len(head) and \
-                    source.read(held) == head[start:start + held]
+                same = start + held <= len(self.head) and \
+                    source.read(held) == self.head[start:start + held]
                 remaining -= held
             else:
                 self.skip_to(start)
                 same = self.image.offset == start
-            while remaining > 0:
+            while remaining > 0 and same:
                 part = self.image.readinto(view[:min(CHUNK, remaining)])
-                self.sha.update(view[:part])
-                if part == 0:
-                    return False
-                if same:
-                    got = source.readinto(host_view[:part])
-                    if got != part:
-                        same = False
-                    elif part == CHUNK:
-                        same = self.buffer == self.host_buffer  # whole buffers: one memcmp
-                    else:
-                        same = bytes(view[:part]) == bytes(host_view[:part])
+                got = source.readinto(host_view[:part])
+                if part == 0 or got != part:
+                    same = False
+                elif part == CHUNK:
+                    same = self.buffer == self.host_buffer  # whole buffers: one memcmp
+                else:
+                    same = bytearray(view[:part]) == host_view[:part]
                 remaining -= part
             # One byte more in the host file is a difference too.
             return same and source.readinto(host_view[:1]) == 0
@@ -215,53 +248,61 @@ class _Follower:
 def follow(image, medium, writer=None):
     """Reads the image back while writer (None: nobody, the image is whole) writes it; returns
     (the number of files compared, the image's SHA-256). Raises when the image is not the
-    medium, and when the writer fails."""
-    follower = _Follower(image, writer)
+    medium, and when the writer fails.
+
+    The image ends where its volume descriptor says: once it is read that far, isoinfo reads
+    it while the writer makes an end (xorriso looks at its writing only every tenth of a
+    second), and then the image must still be what was read."""
     try:
-        files = _follow(follower, image, medium, writer)
+        head, volume, folders, files = _head(image, writer)
+        _check_names(folders, files, medium)
+        hasher = _Hasher(image, writer, head, volume)
+        comparer = _Comparer(image, writer, head)
+        try:
+            differing = [path for path, (block, size) in
+                         sorted(files.items(), key=lambda item: item[1])
+                         if not comparer.same(medium.files[path], block * BLOCK, size)]
+        finally:
+            comparer.image.close()
+        sha256 = hasher.result()
+        listed = _isoinfo_tree(image)
+        if writer is not None:
+            writer.finish()
+        with open(image, "rb") as whole:
+            if os.fstat(whole.fileno()).st_size != volume or whole.read(len(head)) != head:
+                raise MediumError("the image changed while it was read back")
     except MediumError:
         if writer is not None:
             if not writer.running():
                 writer.finish()  # a writer that failed says why better than what it left
             writer.stop()
         raise
-    finally:
-        follower.image.close()
-    listed = _isoinfo_tree(image)
+    if differing:
+        raise MediumError(f"the image read back differs in {listing(sorted(differing))}")
     _check_names(*listed, medium)
     if listed[1] != files:
         moved = sorted(path for path in files if listed[1].get(path) != files[path])
         raise MediumError(f"isoinfo finds other places or sizes for {listing(moved)}")
-    return len(medium.files), follower.sha.hexdigest()
+    return len(medium.files), sha256
 
 
-def _follow(follower, image, medium, writer):
-    head = bytearray()
-    tree = None
-    while tree is None:
-        more = follower.image.read(64 * BLOCK)
-        if not more:
-            raise MediumError("the image read back ends before its Joliet folders")
-        head += more
-        tree = _joliet_tree(head)
-    follower.sha.update(head)
-    folders, files = tree
-    _check_names(folders, files, medium)
-    differing = []
-    for path, (block, size) in sorted(files.items(), key=lambda item: item[1]):
-        if not follower.compare(medium.files[path], block * BLOCK, size, head):
-            differing.append(path)
-    follower.skip_to()
-    if writer is not None:
-        writer.finish()
-    with open(image, "rb") as whole:
-        # Written once, in order: the head is still what was read and hashed.
-        if os.fstat(whole.fileno()).st_size != follower.image.offset or \
-                whole.read(len(head)) != head:
-            raise MediumError("the image changed while it was read back")
-    if differing:
-        raise MediumError(f"the image read back differs in {listing(sorted(differing))}")
-    return files
+def _head(image, writer):
+    """The image's head, read as it grows: its volume descriptors and folders, and what
+    followed them in the same reads; the volume's size and the Joliet tree."""
+    reader = _Growing(image, writer)
+    try:
+        head = bytearray()
+        tree = None
+        while tree is None:
+            more = reader.read(64 * BLOCK)
+            if not more:
+                raise MediumError("the image read back ends before its Joliet folders")
+            head += more
+            tree = _joliet_tree(head)
+    finally:
+        reader.close()
+    folders, files, volume = tree
+    return bytes(head), volume, folders, files
 
 
 def verify(image, medium):

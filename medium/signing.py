@@ -148,7 +148,7 @@ class Signer:
                                           self.passin, "-nokeys", which], "reading the "
                                          "PKCS#12 file")
             if status != 0:
-                if any("mac verify failure" in line.lower() for line in messages):
+                if any("mac verify" in line.lower() for line in messages):
                     raise MediumError(f"cannot open {bundle}: the password in {PASSWORD} is "
                                       "wrong" if self.password_file else f"cannot open "
                                       f"{bundle}: it needs its password in {PASSWORD}")

@@ -30,6 +30,8 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 # PATH, which can take longer to start than a small image takes to write.
 PYTHON=/usr/bin/python3
 [ -x "$PYTHON" ] || PYTHON=python3
-# Python may keep the builder's compiled modules (medium/__pycache__, which git ignores): with
-# PYTHONDONTWRITEBYTECODE set, as on some machines, it would compile them again at every run.
-exec env -u PYTHONDONTWRITEBYTECODE "$PYTHON" "$ROOT/medium/make_medium.py" "$@"
+# -E: no PYTHON* variable of the machine applies (PYTHONDONTWRITEBYTECODE, set on some, would
+# have Python compile the builder's modules again at every run instead of keeping them in
+# medium/__pycache__, which git ignores); -S: no site packages, which the builder does not use
+# and which take a while to look through.
+exec "$PYTHON" -S -E "$ROOT/medium/make_medium.py" "$@"

@@ -204,6 +204,84 @@ build empty "$WORK/good" ""
 expect_eq "an empty OUTPUT: bad usage" "2 make-medium: the image to write has an empty name" \
     "$STATUS $(tail -n1 "$WORK/empty.err")"
 
+# ---- Signed with a self-signed certificate made here: twice the same image -----------------
+keys=$WORK/keys
+mkdir "$keys"
+(
+    cd "$keys" || exit 1
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 30 \
+        -subj "/CN=Quillo Test Publisher/O=Test" &&
+        openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out other.pem &&
+        openssl pkcs12 -export -inkey key.pem -in cert.pem -out cert.p12 -passout pass:sesame &&
+        # The same key, certified for 2020 only.
+        touch index.txt && echo 01 >serial &&
+        printf '[ca]\ndefault_ca = d\n[d]\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\ndefault_md = sha256\npolicy = p\n[p]\ncommonName = supplied\n' >ca.cnf &&
+        openssl req -new -key key.pem -subj "/CN=Quillo Expired" -out expired.csr &&
+        openssl ca -batch -notext -config ca.cnf -selfsign -keyfile key.pem -in expired.csr \
+            -startdate 20200101000000Z -enddate 20210101000000Z -out expired.pem
+) >"$WORK/keys.log" 2>&1 || { log "openssl could not make the test's keys:"; cat "$WORK/keys.log"; }
+fingerprint=$(openssl x509 -in "$keys/cert.pem" -noout -fingerprint -sha256 | cut -d= -f2)
+build signed "$WORK/good" "$WORK/out/signed.iso" --sign "$keys/key.pem" "$keys/cert.pem"
+expect_eq "signed: exit 0" 0 "$STATUS"
+expect_eq "signed: the report says so, and names the certificate" "  signed:          setup.exe, Init\\_zorp.ex_: Authenticode, SHA-256, signing time 2000-01-01 00:00:00 UTC; both signatures verified (osslsigncode)
+  signed by:       O=Test,CN=Quillo Test Publisher, SHA-256 $fingerprint" "$(grep '^  signed' "$WORK/signed.out")"
+for program in /setup.exe /Init/_zorp.ex_; do
+    isoinfo -J -x "$program" -i "$WORK/out/signed.iso" >"$WORK/program.exe"
+    expect_eq "signed: the image's $program verifies" "Succeeded" \
+        "$(osslsigncode verify -in "$WORK/program.exe" -CAfile "$keys/cert.pem" 2>&1 | tail -n1)"
+done
+expect_eq "signed: setup.exe is the build's, signed" "different" \
+    "$(cmp -s "$WORK/program.exe" "$SETUP_EXE" && echo same || echo different)"
+MEDIUM_SIGN_PASSWORD=sesame build pkcs12 "$WORK/good" "$WORK/out/pkcs12.iso" \
+    --sign-pkcs12 "$keys/cert.p12"
+expect_eq "signed again, from the PKCS#12 file of the same key: the same image" "0 same" \
+    "$STATUS $(cmp -s "$WORK/out/signed.iso" "$WORK/out/pkcs12.iso" && echo same || echo different)"
+# What cannot sign: one line each, no image.
+MEDIUM_SIGN_PASSWORD=open build wrong "$WORK/good" "$WORK/out/wrong.iso" \
+    --sign-pkcs12 "$keys/cert.p12"
+expect_eq "a wrong password" "1 make-medium: error: cannot open $keys/cert.p12: the password in MEDIUM_SIGN_PASSWORD is wrong" \
+    "$STATUS $ERR"
+build other "$WORK/good" "$WORK/out/other.iso" --sign "$keys/other.pem" "$keys/cert.pem"
+expect_eq "a key that does not match" "1 make-medium: error: the key $keys/other.pem does not match the certificate $keys/cert.pem" \
+    "$STATUS $ERR"
+build expired "$WORK/good" "$WORK/out/expired.iso" --sign "$keys/key.pem" "$keys/expired.pem"
+expect_eq "an expired certificate" "1 make-medium: error: the certificate CN=Quillo Expired in $keys/expired.pem expired on 2021-01-01" \
+    "$STATUS $ERR"
+expect_eq "no image from what cannot sign" "" "$(cd "$WORK/out" && ls wrong.iso other.iso expired.iso 2>/dev/null)"
+
+# ---- Another user's checkout: a run that needs to build nothing there works ----------------
+# A copy of the builder and its manifest printer, built, as root owns it; nobody runs it with
+# the programs given in MEDIUM_PROGRAMS_DIR, before any run has left a lock file there.
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
+    checkout=$WORK/checkout
+    mkdir -p "$checkout/scripts" "$checkout/medium" "$checkout/bootstrap" \
+        "$checkout/build/medium" "$WORK/theirs"
+    cp -p "$ROOT/scripts/make-medium.sh" "$checkout/scripts/"
+    cp -p "$ROOT"/medium/*.py "$ROOT/medium/manifest_rows.cpp" "$checkout/medium/"
+    cp -p "$ROOT"/bootstrap/manifest.* "$checkout/bootstrap/"
+    cp -p "$ROOT/build/medium/manifest-rows" "$checkout/build/medium/"
+    mkdir -p "$checkout/programs/bootstrap" "$checkout/programs/launcher"
+    cp "$SETUP_EXE" "$checkout/programs/bootstrap/"
+    cp "$ROOT/build/win32/launcher/_zorp.ex_" "$checkout/programs/launcher/"
+    chmod -R a+rX "$WORK"
+    chown nobody "$WORK/theirs"
+    as_nobody() {
+        MEDIUM_PROGRAMS_DIR=$checkout/programs setpriv --reuid=nobody --regid=nogroup \
+            --clear-groups bash "$checkout/scripts/make-medium.sh" "$WORK/good" "$WORK/theirs/$1" \
+            >"$WORK/$1.out" 2>"$WORK/$1.err"
+        STATUS=$?
+    }
+    as_nobody cd.iso
+    expect_eq "another user's checkout: the image written, no lock file needed" "0 yes" \
+        "$STATUS $([ -s "$WORK/theirs/cd.iso" ] && echo yes || echo no)"
+    touch "$checkout/bootstrap/manifest.cpp"
+    as_nobody rebuilt.iso
+    expect_eq "another user's checkout, the printer to build: one line" "1 make-medium: error: building the manifest printer is needed, but $checkout/build/medium cannot be written: Permission denied" \
+        "$STATUS $(cat "$WORK/rebuilt.iso.err")"
+else
+    log "not root, or no setpriv: the other user's checkout is left out"
+fi
+
 # ---- Output paths that cannot be written: one clear line, nothing written -------------------
 build folder "$WORK/good" "$WORK/good/Init/Clock/out.iso"
 expect_eq "not a folder: exit 1" 1 "$STATUS"
@@ -217,6 +295,27 @@ if mkdir "$WORK/ro" && mount -t tmpfs -o size=1m,ro tmpfs "$WORK/ro" 2>/dev/null
 else
     log "no read-only mount here (not root?): that case is left out"
 fi
+# What is at OUTPUT and is no file is named, and left as it was: a FIFO, a device node (root
+# makes one in the scratch folder, never /dev's), a symbolic link; OUTPUT inside the payload.
+mkfifo "$WORK/out/fifo.iso"
+ln -s fifo.iso "$WORK/out/link.iso"
+outputs=("fifo.iso:a FIFO (named pipe)" "link.iso:a symbolic link (to fifo.iso): name the image itself")
+if mknod "$WORK/out/null.iso" c 1 3 2>/dev/null; then
+    outputs+=("null.iso:a character device")
+else
+    log "no device node here (not root?): that case is left out"
+fi
+for output in "${outputs[@]}"; do
+    name=${output%%:*}
+    before=$(stat -c '%F %N' "$WORK/out/$name")
+    build kind "$WORK/good" "$WORK/out/$name"
+    expect_eq "$name: one line, exit 1, left as it was" "1 make-medium: error: cannot write $WORK/out/$name: it is ${output#*:}; nothing written $before" \
+        "$STATUS $ERR $(stat -c '%F %N' "$WORK/out/$name")"
+done
+rm "$WORK/out/fifo.iso" "$WORK/out/link.iso" "$WORK/out/null.iso" 2>/dev/null
+build inside "$WORK/good" "$WORK/good/Extra/cd.iso"
+expect_eq "inside the payload: one line, exit 1, nothing there" "1 make-medium: error: cannot write $WORK/good/Extra/cd.iso: it is inside the payload folder, so the image would go onto its own CD; write it elsewhere " \
+    "$STATUS $ERR $(cd "$WORK/good/Extra" && ls -A | grep -i iso)"
 
 expect_eq "no run left a partial image" "" "$(find "$WORK/out" -name '.*partial*')"
 finish
