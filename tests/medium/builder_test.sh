@@ -218,7 +218,13 @@ mkdir "$keys"
         printf '[ca]\ndefault_ca = d\n[d]\ndatabase = index.txt\nnew_certs_dir = .\nserial = serial\ndefault_md = sha256\npolicy = p\n[p]\ncommonName = supplied\n' >ca.cnf &&
         openssl req -new -key key.pem -subj "/CN=Quillo Expired" -out expired.csr &&
         openssl ca -batch -notext -config ca.cnf -selfsign -keyfile key.pem -in expired.csr \
-            -startdate 20200101000000Z -enddate 20210101000000Z -out expired.pem
+            -startdate 20200101000000Z -enddate 20210101000000Z -out expired.pem &&
+        # The same key certified by an authority that is neither given nor known here.
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 30 \
+            -subj "/CN=Quillo Unknown Authority" &&
+        openssl req -new -key key.pem -subj "/CN=Quillo Issued" -out issued.csr &&
+        openssl x509 -req -in issued.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
+            -out issued.pem
 ) >"$WORK/keys.log" 2>&1 || { log "openssl could not make the test's keys:"; cat "$WORK/keys.log"; }
 fingerprint=$(openssl x509 -in "$keys/cert.pem" -noout -fingerprint -sha256 | cut -d= -f2)
 build signed "$WORK/good" "$WORK/out/signed.iso" --sign "$keys/key.pem" "$keys/cert.pem"
@@ -227,8 +233,9 @@ expect_eq "signed: the report says so, and names the certificate" "  signed:    
   signed by:       O=Test,CN=Quillo Test Publisher, SHA-256 $fingerprint" "$(grep '^  signed' "$WORK/signed.out")"
 for program in /setup.exe /Init/_zorp.ex_; do
     isoinfo -J -x "$program" -i "$WORK/out/signed.iso" >"$WORK/program.exe"
-    expect_eq "signed: the image's $program verifies" "Succeeded" \
-        "$(osslsigncode verify -in "$WORK/program.exe" -CAfile "$keys/cert.pem" 2>&1 | tail -n1)"
+    expect_eq "signed: the image's $program verifies, signed at the image's date" "Signing time: Jan  1 00:00:00 2000 GMT
+Succeeded" "$(osslsigncode verify -in "$WORK/program.exe" -CAfile "$keys/cert.pem" 2>&1 |
+        grep -E '^Succeeded|Signing time' | sed 's/^[[:space:]]*//')"
 done
 expect_eq "signed: setup.exe is the build's, signed" "different" \
     "$(cmp -s "$WORK/program.exe" "$SETUP_EXE" && echo same || echo different)"
@@ -247,7 +254,11 @@ expect_eq "a key that does not match" "1 make-medium: error: the key $keys/other
 build expired "$WORK/good" "$WORK/out/expired.iso" --sign "$keys/key.pem" "$keys/expired.pem"
 expect_eq "an expired certificate" "1 make-medium: error: the certificate CN=Quillo Expired in $keys/expired.pem expired on 2021-01-01" \
     "$STATUS $ERR"
-expect_eq "no image from what cannot sign" "" "$(cd "$WORK/out" && ls wrong.iso other.iso expired.iso 2>/dev/null)"
+build issued "$WORK/good" "$WORK/out/issued.iso" --sign "$keys/key.pem" "$keys/issued.pem"
+expect_match "a chain that does not verify" "^1 make-medium: error: the signature of setup.exe does not verify: " \
+    "$STATUS $ERR"
+expect_eq "no image from what cannot sign" "" \
+    "$(cd "$WORK/out" && ls wrong.iso other.iso expired.iso issued.iso 2>/dev/null)"
 
 # ---- Another user's checkout: a run that needs to build nothing there works ----------------
 # A copy of the builder and its manifest printer, built, as root owns it; nobody runs it with

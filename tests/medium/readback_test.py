@@ -1,8 +1,8 @@
 """The builder's read-back against images that are not the medium they were checked against:
-a byte that differs at either end of a file, within the image's head or past it, and at the
-edge of the pieces it compares; a host file one byte longer or shorter; names the image lacks,
-adds or holds in another case. The builder's own runs only ever show it images that are
-right."""
+a byte that differs at either end of a file, within the image's head or past it, in a whole
+piece of those it compares or in the last; a host file one byte longer or shorter; names the
+image lacks, adds or holds in another case. The builder's own runs only ever show it images
+that are right."""
 import os
 import shutil
 import sys
@@ -26,7 +26,7 @@ class ReadBack(unittest.TestCase):
         os.makedirs(os.path.join(payload, "Init"))
         # Read me.txt lies in the image's first reads, with its folders; Big.bin past them.
         for name, data in (("Init/Clock", b"clock\r\n"), ("Read me.txt", b"x" * 5000),
-                           ("Init/Big.bin", bytes(range(256)) * (PIECE // 256) + b"!")):
+                           ("Init/Big.bin", bytes(range(256)) * (3 * PIECE // 256) + b"!")):
             with open(os.path.join(payload, name), "wb") as out:
                 out.write(data)
         self.medium = layout.read_payload(payload)
@@ -38,7 +38,7 @@ class ReadBack(unittest.TestCase):
 
     def test_one_byte_that_differs(self):
         for name, offset in (("Read me.txt", 0), ("Read me.txt", 4999), ("Init/Big.bin", 0),
-                             ("Init/Big.bin", PIECE - 1), ("Init/Big.bin", PIECE)):
+                             ("Init/Big.bin", PIECE), ("Init/Big.bin", 3 * PIECE)):
             with self.subTest(name=name, offset=offset):
                 with open(self.medium.files[name], "r+b", buffering=0) as changed:
                     changed.seek(offset)
