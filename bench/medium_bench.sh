@@ -36,9 +36,10 @@ run_side() {
     builder) bash "$BENCH_REPO/scripts/make-medium.sh" "$WORK/payload" "$2/builder.iso" \
         >"$WORK/builder.out" 2>&1 ;;
     xorriso) TZ=UTC xorriso -no_rc -report_about SORRY -joliet on -rockridge off \
-        -compliance no_emul_toc -padding included -volid QUILLO40 -volume_date uuid 2000010100000000 \
-        -iso_nowtime =946684800 -outdev "stdio:$2/xorriso.iso" -map "$WORK/tree" / \
-        -alter_date_r b =946684800 / -- -commit >/dev/null 2>&1 ;;
+        -compliance no_emul_toc -padding included -volid QUILLO40 \
+        -volume_date uuid 2000010100000000 -iso_nowtime =946684800 \
+        -outdev "stdio:$2/xorriso.iso" -map "$WORK/tree" / -alter_date_r b =946684800 / -- \
+        -commit >/dev/null 2>&1 ;;
     esac
     status=$?
     BENCH_US=$(($(now_us) - start))

@@ -58,6 +58,10 @@ def _date(text):
     return calendar.timegm(time.strptime(text.strip(), "%b %d %H:%M:%S %Y GMT"))
 
 
+def _day(epoch):
+    return time.strftime("%Y-%m-%d", time.gmtime(epoch))
+
+
 def _certificate(pem):
     status, out, _ = _run(["openssl", "x509", "-noout", "-subject", "-nameopt", "RFC2253",
                            "-fingerprint", "-sha256", "-startdate", "-enddate"],
@@ -161,14 +165,14 @@ class Signer:
 
     def _check_dates(self):
         now = time.time()
+        source = self.signing.pkcs12 or self.signing.certificate
         for certificate in self.certificates:
-            source = self.signing.pkcs12 or self.signing.certificate
             if certificate.not_after < now:
                 raise MediumError(f"the certificate {certificate.subject} in {source} expired "
-                                  f"on {time.strftime('%Y-%m-%d', time.gmtime(certificate.not_after))}")
+                                  f"on {_day(certificate.not_after)}")
             if certificate.not_before > now:
                 raise MediumError(f"the certificate {certificate.subject} in {source} is valid "
-                                  f"only from {time.strftime('%Y-%m-%d', time.gmtime(certificate.not_before))}")
+                                  f"only from {_day(certificate.not_before)}")
 
     def sign(self, program, signed):
         """Writes program, signed, as signed, and verifies the signature."""
@@ -185,5 +189,8 @@ class Signer:
                                     self.trust, "-require-leaf-hash", f"sha256:{leaf}"] +
                                    self.offline, "verifying a signature")
         if status != 0:
-            reason = next((line for line in reversed(messages) if "Failed" not in line), "")
+            # osslsigncode says why on a line of its own: "Error: unable to get local issuer
+            # certificate".
+            reason = next((line.split(":", 1)[1].strip() for line in messages
+                           if line.startswith("Error:")), "osslsigncode verify failed")
             raise MediumError(f"the signature of {name} does not verify: {reason}")

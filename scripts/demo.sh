@@ -278,15 +278,17 @@ echo "  left in $staging_root: $(printf '%s\n' "$after_restart" | tr '\n' ' ')"
 end_session
 
 section "Screenshots"
-rows=$(cat "$PROGRESS_PNG.rows" 2>/dev/null)
-for shot in "$PROGRESS_PNG:the progress window, taken part-way through the copy, when ${rows:-?} of the $(wc -l <"$ROW_SIZES") rows had been staged" \
-    "$INSTALLER_PNG:the stand-in installer's window"; do
-    if [ -s "${shot%%:*}" ]; then
-        echo "  ${shot%%:*}: ${shot#*:}"
-    else
-        echo "  (no screenshot of ${shot#*:})"
-    fi
-done
+if [ -s "$PROGRESS_PNG" ]; then
+    echo "  $PROGRESS_PNG: the progress window part-way through the copy, when" \
+        "$(cat "$PROGRESS_PNG.rows") of the $(wc -l <"$ROW_SIZES") rows had been staged"
+else
+    echo "  (no screenshot of the progress window part-way through the copy)"
+fi
+if [ -s "$INSTALLER_PNG" ]; then
+    echo "  $INSTALLER_PNG: the stand-in installer's window"
+else
+    echo "  (no screenshot of the stand-in installer's window)"
+fi
 echo
 echo "Demo finished; the prefix is in $WORK/prefix."
 WINE_TEST_KEEP=1
