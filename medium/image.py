@@ -8,7 +8,6 @@ it was. A run that was killed cannot remove its partial image: the next run for 
 output removes it, and says so."""
 import fcntl
 import os
-import re
 import stat
 import time
 
@@ -23,7 +22,6 @@ DEFAULT_EPOCH = 946684800
 # A folder or file record holds its year as years since 1900 in one byte: the last second it
 # can write is 2155-12-31 23:59:59 UTC.
 LAST_EPOCH = 5869583999
-PARTIAL = re.compile(r"\.partial-(\d+)$")
 KINDS = {stat.S_IFDIR: "a folder", stat.S_IFCHR: "a character device",
          stat.S_IFBLK: "a block device", stat.S_IFIFO: "a FIFO (named pipe)",
          stat.S_IFSOCK: "a socket", stat.S_IFLNK: "a symbolic link"}
@@ -91,8 +89,8 @@ class Output:
         except OSError:
             return removed
         for name in sorted(names):
-            found = PARTIAL.search(name)
-            if found is None or name != prefix + found.group(1) or _alive(int(found.group(1))):
+            pid = name[len(prefix):]
+            if not (pid.isascii() and pid.isdigit()) or _alive(int(pid)):
                 continue
             stale = os.path.join(folder, name)
             try:
@@ -134,7 +132,7 @@ def source_date_epoch():
     text = os.environ.get("SOURCE_DATE_EPOCH", "")
     if not text:
         return DEFAULT_EPOCH
-    if not re.fullmatch(r"[0-9]+", text):
+    if not (text.isascii() and text.isdigit()):
         raise MediumError(f"SOURCE_DATE_EPOCH must be a number of seconds, not '{text}'")
     epoch = int(text)
     if epoch > LAST_EPOCH:

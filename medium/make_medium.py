@@ -4,13 +4,11 @@ import os
 import sys
 
 # The C half of the signal module: the module itself loads the enum module, which takes longer
-# than all the builder's own checks.
+# than all the builder's own checks. The checks and the read-back are loaded once xorriso runs.
 import _signal
-import checks
 import deliverables
 import image
 import layout
-import readback
 import spawn
 from report import MediumError, Report, grouped, listing
 
@@ -99,24 +97,31 @@ def build(args, report):
             report.line("removed", f"{name}, the partial image of a run that ended before "
                         "it was done")
         programs = deliverables.programs()
-        rows = deliverables.manifest_rows()
         report.line("from the build", f"setup.exe, Init\\_zorp.ex_ ({programs.machine}, "
                     f"{programs.folder}, {programs.state})")
         if args.signing:
             _sign(programs, args, scratch, report)
         autorun = None if args.no_autorun else os.path.join(scratch, layout.AUTORUN)
         layout.lay_out(medium, programs, autorun)
-        if medium.replaced:
-            report.line("replaced", f"the payload's {listing(medium.replaced)} by the build's")
-        report.line(layout.AUTORUN, {
-            "written": "written: " + layout.AUTORUN_TEXT.decode().replace("\r\n", " ").strip(),
-            "kept": "the payload's, kept as it is",
-            "left out": "left out (--no-autorun)"}[medium.autorun])
-        checks.check_manifest(medium, rows, report)
-        checks.check_names(medium, rows, report)
-        checks.check_files_fit(medium)
+        # xorriso writes the image under its temporary name while the medium is checked: a
+        # check that fails stops it, and no image is left.
         writer = image.Writer(medium, output.temp, os.path.join(scratch, "xorriso.log"))
         try:
+            import checks
+            import readback
+
+            rows = deliverables.manifest_rows()
+            if medium.replaced:
+                report.line("replaced", f"the payload's {listing(medium.replaced)} by the "
+                            "build's")
+            report.line(layout.AUTORUN, {
+                "written": "written: " + layout.AUTORUN_TEXT.decode().replace("\r\n", " ")
+                .strip(),
+                "kept": "the payload's, kept as it is",
+                "left out": "left out (--no-autorun)"}[medium.autorun])
+            checks.check_manifest(medium, rows, report)
+            checks.check_names(medium, rows, report)
+            checks.check_files_fit(medium)
             compared, sha256 = readback.follow(output.temp, medium, writer)
         finally:
             writer.stop()

@@ -25,7 +25,8 @@
 # MEDIUM_PROGRAMS_DIR=DIR takes setup.exe and _zorp.ex_ from another Windows build as they are
 # (the Wine tests use the x86_64 build where the host cannot run 32-bit programs).
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# The folder of this script, without starting a process for it.
+case $0 in */*) HERE=${0%/*} ;; *) HERE=. ;; esac
 # Debian's own python3 (scripts/install-deps.sh installs it), not a version manager's shim on
 # PATH, which can take longer to start than a small image takes to write.
 PYTHON=/usr/bin/python3
@@ -34,4 +35,4 @@ PYTHON=/usr/bin/python3
 # have Python compile the builder's modules again at every run instead of keeping them in
 # medium/__pycache__, which git ignores); -S: no site packages, which the builder does not use
 # and which take a while to look through.
-exec "$PYTHON" -S -E "$ROOT/medium/make_medium.py" "$@"
+exec "$PYTHON" -S -E "$HERE/../medium/make_medium.py" "$@"
