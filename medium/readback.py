@@ -39,20 +39,22 @@ class _Growing:
         self.file.close()
 
     def readinto(self, view):
-        """Fills view, waiting for the writer; returns fewer bytes only at the image's end."""
+        """Fills view, waiting for the writer; returns fewer bytes only at the image's end.
+        While the writer runs, it reads only once the whole of view is there, and between
+        looks it sleeps a while: xorriso's two threads hand each other every sector, and a
+        reader that keeps waking takes the processor from them."""
+        want = self.offset + len(view)
+        while self.writer is not None and os.fstat(self.file.fileno()).st_size < want:
+            if not self.writer.running():
+                self.writer = None  # written to the end: what is there is all there will be
+            else:
+                time.sleep(0.002)
         done = 0
         while done < len(view):
             count = self.file.readinto(view[done:])
-            if count:
-                done += count
-                continue
-            if self.writer is None:
+            if not count:
                 break
-            if not self.writer.running():
-                # Written to the end now: what is there is all there will be.
-                self.writer = None
-                continue
-            time.sleep(0.0005)
+            done += count
         self.offset += done
         return done
 
