@@ -1,6 +1,7 @@
 // The reliability report: every whole-run fault sweep of setup and the launcher (runs, faults
 // fired, invariant violations, time) and the stretched-input rows, from the same code the
-// system tests run (sim/fault_sweep, sim/stretched_inputs). Exits 1 when anything broke.
+// system tests run (tests/system: the fault sweeps, stretched_inputs). Exits 1 when anything
+// broke.
 #include <stdio.h>
 
 #include <chrono>
@@ -8,8 +9,8 @@
 
 #include "bootstrap/setup_run.h"
 #include "launcher/launcher_run.h"
-#include "sim/fault_sweep.h"
-#include "sim/stretched_inputs.h"
+#include "tests/system/fault_sweep.h"
+#include "tests/system/stretched_inputs.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
 // The simulated Windows machine: what the native tests drive and inspect.
 //
-// platform_sim.cpp implements every function of common/platform.h against this model, so
-// setup, the launcher and a stand-in installer run unchanged inside one test process. The
-// model is deterministic, runs programs synchronously, and can fail any platform call.
+// sim/ implements every function of common/platform.h against this model, one concern a file
+// (files, paths, drives, processes, mutexes, security, the screen ...), so setup, the launcher
+// and a stand-in installer run unchanged inside one test process. The model is deterministic,
+// runs programs synchronously, and can fail any platform call.
 #pragma once
 
 #include <stdint.h>

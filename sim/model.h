@@ -1,5 +1,10 @@
-// The state of the simulated machine, shared by the control API (machine.cpp) and the
-// platform functions (platform_sim.cpp). Nothing outside sim/ includes this header.
+// The state of the simulated machine, shared by its rooms: one file a concern in sim/, each
+// with the model's operations, the control API of machine.h and the platform functions of
+// common/platform.h for that concern. Nothing outside sim/ includes this header.
+//
+// Each platform function logs itself (Calls()), lets the fault rules fail it when it is
+// fallible, and otherwise does what the Windows function does to the model, with Windows's
+// results and last errors. Handles and window handles are plain numbers, never dereferenced.
 #pragma once
 
 #include <stdint.h>
@@ -21,6 +26,25 @@ namespace model {
 // the platform functions run when a test calls them directly.
 constexpr uint32_t kOutsideProcessId = 2;
 constexpr uint32_t kHostProcessId = 1;
+// A system cursor's handle: the base plus its IDC_ number. The arrow shows at the start.
+constexpr uintptr_t kCursorBase = 0x40000;
+constexpr uintptr_t kArrowCursor = kCursorBase + 32512;  // IDC_ARROW
+
+// Windows error numbers that common/platform.h does not name.
+enum : os::Dword {
+    kErrorNotSameDevice = 17,
+    kErrorInvalidName = 123,
+    kErrorBadExeFormat = 193,
+    kErrorDirectory = 267,
+    kErrorNotOwner = 288,
+    kErrorInvalidWindowHandle = 1400,
+    kErrorCannotFindWindowClass = 1407,
+    kErrorControlIdNotFound = 1421,
+    kErrorResourceTypeNotFound = 1813,
+    kErrorResourceNameNotFound = 1814,
+    kErrorInvalidSecurityDescriptor = 1338,
+    kErrorNoToken = 1008,
+};
 
 struct Node {
     std::string name;  // as created
@@ -187,54 +211,94 @@ struct Machine {
     std::map<std::string, ProgramMain> programs;
 };
 
+// ---- The operations each room offers the others, room by room.
+
+// machine.cpp: the one machine.
 Machine& M();
+// Forgets every object, window, device context and heap block (Reset and Restart).
+void ClearObjects();
 
-// Security identifiers: "S-1-5-32-544" as the bytes of a SID, and back; empty when the text or
-// the bytes are no SID.
-std::string SidBytes(const std::string& text);
-std::string SidText(const unsigned char* bytes, size_t size);
+// calls.cpp: every platform function logs itself; a fallible one enters, and fails when Enter
+// says a fault rule fired.
+void Log(const char* op, const std::string& argument);
+bool Enter(const char* op, const char* argument, const char* second = nullptr);
+void SetError(os::Dword error);  // the running process's last error
 
-// Text.
+// text.cpp
 unsigned char UpperChar(unsigned char c);  // CharUpperA in code page 1252
 std::string Upper(const std::string& text);
 bool EqualNoCase(const std::string& a, const std::string& b);
+std::string Text(const char* text);  // "" for nullptr
+os::Dword CopyOut(const std::string& text, char* buffer, os::Dword capacity);
+// CopyOut of a directory the machine reports; 0 and ERROR_FILE_NOT_FOUND when it has none.
+os::Dword DirectoryOut(const std::string& directory, char* buffer, os::Dword capacity);
 
-// Processes: the one whose code is running (the test itself when none is).
-Process& Current();
-void SetError(os::Dword error);
-
-// Paths and the file tree.
-Drive* FindDrive(char letter);
+// paths.cpp
 // GetFullPathNameA's rules relative to `currentDirectory`; 0 or an error number. The ANSI
 // functions refuse paths of 260 characters or more (206); the test helpers, which stand for
 // whatever put the files there, set `maxPathLimit` false.
 os::Dword ParsePath(const char* text, const std::string& currentDirectory, Path* out,
                     bool maxPathLimit = true);
 std::string PathText(const Path& path);  // "C:\A\B", or "C:\" for the root
+std::string ShortNameOf(const Node* node);
+
+// nodes.cpp: the file tree.
 Found Lookup(const Path& path);
 // Parses relative to the running process and looks up; *error gets the parse error.
 Found Resolve(const char* text, Path* path, os::Dword* error);
+// Resolve, with *error also set (to `missing`) when nothing is there.
+Found ResolveExisting(const char* path, Path* parsed, os::Dword* error);
+// What `path` names; its node nullptr, with the last error set, when nothing is there.
+Found FindExisting(const char* path);
+// The node at an absolute path, as the test helpers name it (no MAX_PATH limit), creating
+// missing directories on the way when asked; nullptr when there is none. *driveOut, when
+// given, receives its drive.
+Node* Walk(const std::string& path, bool create, bool lastIsDirectory, Drive** driveOut);
 Node* FindChild(Node* directory, const std::string& name);
 Node* AddChild(Node* directory, const std::string& name, bool isDirectory);
 std::shared_ptr<Node> DetachChild(Node* node);
-std::string ShortNameOf(const Node* node);
+// Moves `node` into `directory` (its own, for a rename) under `name`.
+void MoveChild(Node* node, Node* directory, const std::string& name);
+uint64_t TreeBytes(const Node* node);  // of the files at and below `node`
+// Takes `node` and what is below it out of the tree, giving their bytes back to `drive`.
+void RemoveFromTree(Node* node, Drive* drive);
+// The attributes a program may set: read-only, hidden, system and archive.
+os::Dword SettableAttributes(os::Dword attributes);
+// The attributes as Windows reports them: a directory's with FILE_ATTRIBUTE_DIRECTORY.
+os::Dword ReportedAttributes(const Node* node);
 std::string StoredPathOf(const Drive* drive, const Node* node);
 Drive* DriveOf(const Node* node);
-// The error a write to `drive` fails with, 0 when it can be written.
-os::Dword WriteProtection(const Drive* drive);
 // A directory that is the current directory of a live process.
 bool IsCurrentDirectoryOfLiveProcess(const Node* node);
 
-// Handles.
+// open_files.cpp: an open handle of any process that refuses to share `needed`
+// (kGenericRead/Write, or kShareDelete for deletion).
+bool OpenWithoutSharing(const Node* node, os::Dword needed);
+
+// drives.cpp
+Drive* FindDrive(char letter);
+// The error a write to `drive` fails with, 0 when it can be written.
+os::Dword WriteProtection(const Drive* drive);
+
+// security.cpp: security identifiers, "S-1-5-32-544" as the bytes of a SID and back; empty
+// when the text or the bytes are no SID.
+std::string SidBytes(const std::string& text);
+std::string SidText(const unsigned char* bytes, size_t size);
+
+// handles.cpp
 os::Handle NewHandle(const HandleObject& object);
 HandleObject* FindHandle(os::Handle handle);  // of the running process
 void CloseHandleObject(uintptr_t value);
-void EndProcess(uint32_t processId);
 
-// Programs.
-ProgramMain ProgramOfImage(const std::string& content);  // nullptr: not a registered program
-// Finds the program that CreateProcessA would start; 0 or the error it fails with.
-os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main);
+// mutexes.cpp
+int MutexIdByName(const std::string& name);  // 0 when there is no such mutex
+// One handle of the mutex fewer (the outside holder's, or a simulated process's); the object
+// goes with its last handle.
+void DropMutexHandle(int mutexId, bool outside);
+
+// processes.cpp
+Process& Current();  // the one whose code is running (the test itself when none is)
+void EndProcess(uint32_t processId);
 bool NestingTooDeep();
 // A new process for the record at `recordIndex` that will run `main`; it waits to run.
 uint32_t CreateProcessFor(int recordIndex, ProgramMain main, const std::string& commandLine,
@@ -242,7 +306,14 @@ uint32_t CreateProcessFor(int recordIndex, ProgramMain main, const std::string& 
 // Runs a process that waits to run, to its end. False when it could not run now: it is
 // running already (a wait for it from inside would never end) or programs nest too deep.
 bool RunToEnd(uint32_t processId);
-int MutexIdByName(const std::string& name);  // 0 when there is no such mutex
+
+// programs.cpp
+ProgramMain ProgramOfImage(const std::string& content);  // nullptr: not a registered program
+// Finds the program that CreateProcessA would start; 0 or the error it fails with.
+os::Dword FindProgram(const char* applicationName, const char* commandLine, ProgramMain* main);
+
+// restart.cpp: MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT, once the call is entered.
+os::Bool ScheduleAtRestart(const char* existing, const char* newName);
 
 }  // namespace model
 }  // namespace sim

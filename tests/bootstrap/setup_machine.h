@@ -9,7 +9,7 @@
 
 #include "sim/machine.h"
 #include "sim/medium.h"
-#include "sim/stretched_inputs.h"
+#include "tests/system/stretched_inputs.h"
 
 namespace setup_test {
 

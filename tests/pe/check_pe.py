@@ -28,7 +28,7 @@ ALLOWED_DLLS = {'KERNEL32.DLL', 'USER32.DLL', 'GDI32.DLL', 'SHELL32.DLL', 'COMCT
 # Runtime DLLs that would mean a C or C++ runtime got linked in; named in the message.
 RUNTIME_HINTS = ('MSVCRT', 'UCRT', 'API-MS-WIN-CRT', 'LIBGCC', 'LIBSTDC++', 'LIBWINPTHREAD')
 
-RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION = 3, 5, 14, 16
+RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 TYPE_NAMES = {1: 'cursor', 2: 'bitmap', 3: 'icon', 4: 'menu', 5: 'dialog', 6: 'string table',
               9: 'accelerators', 12: 'group cursor', 14: 'group icon', 16: 'version',
               24: 'manifest'}
@@ -51,7 +51,9 @@ EXPECTED = {
     'setup': {
         'name': 'setup.exe',
         # type -> resource names; None where the names are the resource compiler's choice.
-        'resources': {RT_ICON: None, RT_DIALOG: [103], RT_GROUP_ICON: [102], RT_VERSION: [1]},
+        # The manifest's content is check_manifest.py's concern.
+        'resources': {RT_ICON: None, RT_DIALOG: [103], RT_GROUP_ICON: [102], RT_VERSION: [1],
+                      RT_MANIFEST: [1]},
         'icon_group': (102, 4),
         'dialog': {
             'id': 103,
@@ -72,12 +74,14 @@ EXPECTED = {
     },
     'launcher': {
         'name': '_zorp.ex_',
-        'resources': {RT_VERSION: [1]},
+        'resources': {RT_VERSION: [1], RT_MANIFEST: [1]},
     },
 }
 
 
 # ---- The file
+
+IMAGE_SCN_CNT_CODE, IMAGE_SCN_MEM_EXECUTE = 0x20, 0x20000000
 
 
 class Pe:
@@ -100,15 +104,23 @@ class Pe:
         self.os_version = struct.unpack_from('<HH', data, self.opt + 40)
         self.subsystem_version = struct.unpack_from('<HH', data, self.opt + 48)
         self.subsystem = struct.unpack_from('<H', data, self.opt + 68)[0]
+        self.entry_point = struct.unpack_from('<I', data, self.opt + 16)[0]
+        # PE32 only: PE32+ widens the image base to 64 bits at offset 24.
+        self.image_base = struct.unpack_from('<I', data, self.opt + 28)[0]
         directories = self.opt + (112 if self.magic == 0x20B else 96)
         self.directories = [struct.unpack_from('<II', data, directories + 8 * i)
                             for i in range(16)]
         self.sections = []
+        # (name, address, size in memory, file offset) of the sections Windows may execute.
+        self.code_sections = []
         table = self.opt + optional_size
         for i in range(sections):
             name, vsize, va, raw_size, raw = struct.unpack_from('<8sIIII', data, table + 40 * i)
-            self.sections.append((name.rstrip(b'\0').decode('ascii', 'replace'), va,
-                                  max(vsize, raw_size), raw))
+            name = name.rstrip(b'\0').decode('ascii', 'replace')
+            self.sections.append((name, va, max(vsize, raw_size), raw))
+            flags = struct.unpack_from('<I', data, table + 40 * i + 36)[0]
+            if flags & (IMAGE_SCN_CNT_CODE | IMAGE_SCN_MEM_EXECUTE):
+                self.code_sections.append((name, va, vsize, raw))
 
     def offset(self, rva):
         for _, va, size, raw in self.sections:
@@ -459,13 +471,55 @@ def check(kind, path, windres):
     return problems
 
 
-def report(path, problems):
+def report(path, problems, summary=None):
+    """Prints the verdict on one file: its problems, or ok with what was seen."""
     if problems:
         print('FAIL %s' % path)
         for problem in problems:
             print('  - ' + problem)
     else:
-        print('ok   %s' % path)
+        print('ok   %s%s' % (path, ': ' + summary if summary else ''))
+
+
+def check_programs(paths, check_one):
+    """Reports check_one(path) -> (problems, summary) on each file; True when all pass."""
+    passed = True
+    for path in paths:
+        try:
+            problems, summary = check_one(path)
+        except (OSError, ValueError) as error:
+            problems, summary = ['cannot be read: %s' % error], None
+        report(path, problems, summary)
+        passed = passed and not problems
+    return passed
+
+
+def notices_damage(path, faults, check_copy, companions=()):
+    """Damages copies of the good file at `path`, one for each (label, word, damage) in
+    `faults` (damage changes a bytearray of the file in place), and runs check_copy(copy) ->
+    problems on each; files path + suffix, for each suffix in `companions`, go beside each
+    copy. Returns a line for each damage whose problems lack its word."""
+    with open(path, 'rb') as f:
+        good = f.read()
+    failures = []
+    work = tempfile.mkdtemp(prefix='check_pe_')
+    try:
+        for label, word, damage in faults:
+            data = bytearray(good)
+            damage(data)
+            damaged = os.path.join(work, os.path.basename(path))
+            with open(damaged, 'wb') as f:
+                f.write(data)
+            for suffix in companions:
+                shutil.copyfile(path + suffix, damaged + suffix)
+            problems = check_copy(damaged)
+            if any(word in problem for problem in problems):
+                print('ok   noticed %s' % label)
+            else:
+                failures.append('%s went unnoticed (report: %s)' % (label, problems or 'none'))
+    finally:
+        shutil.rmtree(work)
+    return failures
 
 
 # Damage done to a copy of a good setup.exe, and a word the check must use about it.
@@ -506,30 +560,15 @@ SELF_TEST_FAULTS = [
 
 
 def self_test(path, windres):
-    failures = []
     baseline = check('setup', path, windres)
     if baseline:
         report(path, baseline)
         return ['the self-test needs a setup.exe that passes the check']
     with open(path, 'rb') as f:
-        good = f.read()
-    pe = Pe(good)
-    work = tempfile.mkdtemp(prefix='check_pe_')
-    try:
-        for label, word, damage in SELF_TEST_FAULTS:
-            data = bytearray(good)
-            damage(pe, data)
-            damaged = os.path.join(work, 'setup.exe')
-            with open(damaged, 'wb') as f:
-                f.write(data)
-            problems = check('setup', damaged, windres)
-            if not any(word in problem for problem in problems):
-                failures.append('%s went unnoticed (report: %s)' % (label, problems or 'none'))
-            else:
-                print('ok   noticed %s' % label)
-    finally:
-        shutil.rmtree(work)
-    return failures
+        pe = Pe(f.read())
+    faults = [(label, word, lambda data, damage=damage: damage(pe, data))
+              for label, word, damage in SELF_TEST_FAULTS]
+    return notices_damage(path, faults, lambda damaged: check('setup', damaged, windres))
 
 
 def main():

@@ -1,14 +1,15 @@
 // Whole-run fault sweeps of setup and the launcher: every platform call of a run fails in turn
 // (once, and from then on), on each starting state of a small matrix, and after every run the
 // exit code, the disk, the medium, WinInit.ini, the pending deletions and the mutex must be as
-// the programs promise. The sweep and its invariants are sim/fault_sweep.
+// the programs promise. The sweep is fault_sweep.h; the invariants are setup_sweep.cpp and
+// launcher_sweep.cpp.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "bootstrap/setup_run.h"
 #include "launcher/launcher_run.h"
-#include "sim/fault_sweep.h"
+#include "tests/system/fault_sweep.h"
 
 namespace {
 

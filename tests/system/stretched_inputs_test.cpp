@@ -1,6 +1,6 @@
 // Inputs stretched past their buffers: every value setup and the launcher take from the
 // machine, from 0 to 1024 characters, must end cleanly with the exact paths or not at all.
-// The rows and their checks are sim/stretched_inputs; under the sanitizer build a write past
+// The rows and their checks are stretched_inputs.cpp; under the sanitizer build a write past
 // any buffer on the way fails here too.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "bootstrap/setup_run.h"
 #include "launcher/launcher_run.h"
-#include "sim/stretched_inputs.h"
+#include "tests/system/stretched_inputs.h"
 
 namespace {
 

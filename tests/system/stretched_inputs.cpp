@@ -1,11 +1,11 @@
-#include "sim/stretched_inputs.h"
+#include "tests/system/stretched_inputs.h"
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
 
-#include "sim/fault_sweep.h"
+#include "tests/system/fault_sweep.h"
 #include "sim/medium.h"
 
 namespace sim {
@@ -13,16 +13,6 @@ namespace sim {
 namespace {
 
 const size_t kMaxPathChars = 259;  // a path buffer's characters, NUL excluded
-const char kWinInit[] = "C:\\WINDOWS\\WinInit.ini";
-
-std::string UpperText(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
 
 std::string Stripped(std::string path) {
     if (!path.empty() && path.back() == '\\') {
@@ -43,16 +33,6 @@ std::string MediumContent(const std::string& row) {
 
 int StandInProgram(os::Handle, const char*) {
     return 1;
-}
-
-std::vector<ProcessRecord> Children() {
-    std::vector<ProcessRecord> children;
-    for (const ProcessRecord& record : Processes()) {
-        if (record.parentId != 0) {
-            children.push_back(record);
-        }
-    }
-    return children;
 }
 
 struct Row {

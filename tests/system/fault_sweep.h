@@ -6,8 +6,9 @@
 // fault fired, so every call site of the program is covered without anyone listing them.
 //
 // Besides the harness, the two programs' starting-state matrices and the invariants they
-// must keep live here, so the tests and the reliability report run the very same sweeps.
-// The programs come in as entry points: sim/ does not link the programs' code itself.
+// must keep live here (setup_sweep.cpp, launcher_sweep.cpp), so the tests and the reliability
+// report run the very same sweeps.
+// The programs come in as entry points: the sweeps do not link the programs' code themselves.
 #pragma once
 
 #include <stddef.h>
@@ -96,6 +97,21 @@ struct LauncherScenario {
     WinInitState winInit;
     bool windowsNt;
 };
+
+// ---- What the sweeps of setup and of the launcher share
+constexpr char kWinInit[] = "C:\\WINDOWS\\WinInit.ini";
+void PutWinInit(WinInitState state);                        // puts kWinInit in that state
+std::string UpperText(std::string text);                    // with ASCII letters in upper case
+std::string Joined(const std::vector<std::string>& items);  // "a, b, c"
+// The exit code as Windows reports it, so kEFail compares as 0x80004005.
+uint32_t ExitCode32(int64_t code);
+// A call `op` failed in this run, at its first failed call or after.
+bool FaultedOp(const FaultedRun& run, const std::string& op);
+std::vector<ProcessRecord> Children();  // the processes that programs started, in order
+// The exit code is allowed, and kEFail exactly when the guard was refused.
+void CheckExitCode(const FaultedRun& run, std::vector<std::string>* violations);
+// Mutex, waits, handles, heap blocks and device contexts after every process has ended.
+void CheckLeftovers(const FaultedRun& run, std::vector<std::string>* violations);
 
 // Each axis both ways for each program, few enough rows to sweep in seconds.
 const std::vector<SetupScenario>& SetupScenarios();
