@@ -40,8 +40,8 @@ class Signing:
 
 
 def _run(command, what, input_text=None):
-    """Runs an openssl or osslsigncode command; returns (status, standard output, the last
-    line of its messages)."""
+    """Runs an openssl or osslsigncode command; returns (status, standard output, the lines of
+    all it printed)."""
     try:
         done = subprocess.run(command, input=input_text, capture_output=True, text=True,
                               errors="replace",
@@ -67,7 +67,7 @@ def _certificate(pem):
                            "-fingerprint", "-sha256", "-startdate", "-enddate"],
                           "reading a certificate", pem)
     fields = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-    if status != 0:
+    if status != 0 or "notBefore" not in fields or "notAfter" not in fields:
         return None
     return Certificate(pem, fields.get("subject", "").strip(),
                        fields.get("sha256 Fingerprint", "").strip(),
