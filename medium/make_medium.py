@@ -81,7 +81,7 @@ def _sign(programs, args, scratch, report):
         signer.sign(getattr(programs, attribute), os.path.join(signed, name))
         setattr(programs, attribute, os.path.join(signed, name))
     report.line("signed", f"setup.exe, Init\\_zorp.ex_: Authenticode, SHA-256, signing time "
-                f"{image.utc(signer.epoch)}; both signatures verified (osslsigncode)")
+                f"{image.utc(signer.epoch)}; both signatures verified (osslsigncode {signer.version})")
     for number, certificate in enumerate(signer.certificates):
         report.line("signed by" if number == 0 else "its issuer",
                     f"{certificate.subject}, SHA-256 {certificate.sha256}")

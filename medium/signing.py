@@ -91,6 +91,23 @@ def _readable(path, what):
         raise MediumError(f"cannot read the {what} {path}: {error.strerror}") from None
 
 
+def _osslsigncode():
+    """osslsigncode's version ("2.9"), and the options that keep its verify off line.
+
+    The build checks no revocation: it does not go on line. Debian 12's osslsigncode 2.5
+    prints where a certificate's revocation list is and fetches nothing. 2.9 fetches it, and
+    with -ignore-cdp alone still wants one (from -CRLfile) for every certificate that names
+    where its list is, which every certificate an authority issues does: -ignore-crl leaves
+    the lists out."""
+    _, out, _ = _run(["osslsigncode", "--version"], "signing")
+    words = out.split()
+    version = words[1].rstrip(",") if len(words) > 1 else "of unknown version"
+    _, out, _ = _run(["osslsigncode", "verify", "--help"], "signing")
+    options = set(out.split())
+    offline = [option for option in ("-ignore-crl", "-ignore-cdp") if option in options][:1]
+    return version, offline
+
+
 class Signer:
     """Checks the key and certificates, then signs and verifies programs."""
 
@@ -117,10 +134,7 @@ class Signer:
             if os.path.isfile(CA_BUNDLE):
                 with open(CA_BUNDLE) as bundle:
                     out.write(bundle.read())
-        status, out, _ = _run(["osslsigncode", "verify", "--help"], "signing")
-        # Newer versions fetch the revocation lists a certificate names, unless told not to:
-        # the build does not go on line.
-        self.offline = ["-ignore-cdp"] if "-ignore-cdp" in out else []
+        self.version, self.offline = _osslsigncode()
 
     def _open_pem(self):
         key, certificate = self.signing.key, self.signing.certificate
@@ -189,8 +203,18 @@ class Signer:
                                     self.trust, "-require-leaf-hash", f"sha256:{leaf}"] +
                                    self.offline, "verifying a signature")
         if status != 0:
-            # osslsigncode says why on a line of its own: "Error: unable to get local issuer
-            # certificate".
-            reason = next((line.split(":", 1)[1].strip() for line in messages
-                           if line.startswith("Error:")), "osslsigncode verify failed")
-            raise MediumError(f"the signature of {name} does not verify: {reason}")
+            raise MediumError(f"the signature of {name} does not verify: "
+                              f"{_verify_failure(messages)}")
+
+
+def _verify_failure(messages):
+    """Why osslsigncode verify failed. 2.9 says it on a line of its own ("Error: unable to get
+    local issuer certificate"); both 2.5 and 2.9 print OpenSSL's error, which ends with it
+    ("...:Verify error: unable to get local issuer certificate")."""
+    for line in messages:
+        if line.startswith("Error:"):
+            return line.split(":", 1)[1].strip()
+    for line in messages:
+        if "Verify error:" in line:
+            return line.split("Verify error:", 1)[1].strip()
+    return "osslsigncode verify failed"

@@ -9,8 +9,8 @@
 #    payload, setup.exe at the root and Init\_zorp.ex_ from the build (a payload file of either
 #    name, in any case, gives way to the build's, and the report says so). With --sign (PEM
 #    key and certificate chain) or --sign-pkcs12, signs both programs with Authenticode
-#    (osslsigncode; a password in MEDIUM_SIGN_PASSWORD), signed at the image's date, and
-#    verifies both signatures.
+#    (osslsigncode 2.5 or 2.9; a password in MEDIUM_SIGN_PASSWORD), signed at the image's
+#    date, and verifies both signatures (no revocation lists: the build stays off line).
 # 2. Checks the medium against the manifest setup is built with (a native program linked with
 #    bootstrap/manifest.cpp prints it): every row present, matched without regard to case;
 #    rows in another case and other files reported; names that are not 8.3 warned about, with

@@ -224,12 +224,17 @@ mkdir "$keys"
             -subj "/CN=Quillo Unknown Authority" &&
         openssl req -new -key key.pem -subj "/CN=Quillo Issued" -out issued.csr &&
         openssl x509 -req -in issued.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
-            -out issued.pem
+            -out issued.pem &&
+        # As an authority issues one: naming where its revocation list is (nobody answers
+        # there), given with its chain.
+        printf 'crlDistributionPoints=URI:http://127.0.0.1:9/quillo.crl\n' >cdp.ext &&
+        openssl x509 -req -in issued.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 \
+            -extfile cdp.ext -out chain.pem && cat ca.pem >>chain.pem
 ) >"$WORK/keys.log" 2>&1 || { log "openssl could not make the test's keys:"; cat "$WORK/keys.log"; }
 fingerprint=$(openssl x509 -in "$keys/cert.pem" -noout -fingerprint -sha256 | cut -d= -f2)
 build signed "$WORK/good" "$WORK/out/signed.iso" --sign "$keys/key.pem" "$keys/cert.pem"
 expect_eq "signed: exit 0" 0 "$STATUS"
-expect_eq "signed: the report says so, and names the certificate" "  signed:          setup.exe, Init\\_zorp.ex_: Authenticode, SHA-256, signing time 2000-01-01 00:00:00 UTC; both signatures verified (osslsigncode)
+expect_eq "signed: the report says so, and names the certificate" "  signed:          setup.exe, Init\\_zorp.ex_: Authenticode, SHA-256, signing time 2000-01-01 00:00:00 UTC; both signatures verified (osslsigncode $(osslsigncode --version | head -n1 | cut -d' ' -f2 | tr -d ,))
   signed by:       O=Test,CN=Quillo Test Publisher, SHA-256 $fingerprint" "$(grep '^  signed' "$WORK/signed.out")"
 for program in /setup.exe /Init/_zorp.ex_; do
     isoinfo -J -x "$program" -i "$WORK/out/signed.iso" >"$WORK/program.exe"
@@ -243,6 +248,11 @@ MEDIUM_SIGN_PASSWORD=sesame build pkcs12 "$WORK/good" "$WORK/out/pkcs12.iso" \
     --sign-pkcs12 "$keys/cert.p12"
 expect_eq "signed again, from the PKCS#12 file of the same key: the same image" "0 same" \
     "$STATUS $(cmp -s "$WORK/out/signed.iso" "$WORK/out/pkcs12.iso" && echo same || echo different)"
+build chain "$WORK/good" "$WORK/out/chain.iso" --sign "$keys/key.pem" "$keys/chain.pem"
+expect_eq "signed by a certificate an authority issued, its revocation list not fetched" \
+    "0 CN=Quillo Issued CN=Quillo Unknown Authority" \
+    "$STATUS $(grep -E '^  (signed by|its issuer):' "$WORK/chain.out" |
+        sed -E 's/^[^:]+: +//; s/, SHA-256 .*//' | xargs)"
 # What cannot sign: one line each, no image.
 MEDIUM_SIGN_PASSWORD=open build wrong "$WORK/good" "$WORK/out/wrong.iso" \
     --sign-pkcs12 "$keys/cert.p12"
