@@ -107,6 +107,7 @@ def build(args, report):
         # check that fails stops it, and no image is left.
         writer = image.Writer(medium, output.temp, os.path.join(scratch, "xorriso.log"))
         try:
+            writer.wait_for_bytes()
             import checks
             import readback
 

@@ -338,5 +338,16 @@ build inside "$WORK/good" "$WORK/good/Extra/cd.iso"
 expect_eq "inside the payload: one line, exit 1, nothing there" "1 make-medium: error: cannot write $WORK/good/Extra/cd.iso: it is inside the payload folder, so the image would go onto its own CD; write it elsewhere " \
     "$STATUS $ERR $(cd "$WORK/good/Extra" && ls -A | grep -i iso)"
 
+# xorriso ending before it writes a byte (a stand-in that fails at once): its reason, and no
+# wait for bytes that never come.
+mkdir "$WORK/bin"
+printf '#!/bin/sh\necho "xorriso : FAILURE : Cannot open the output" >&2\nexit 32\n' \
+    >"$WORK/bin/xorriso"
+chmod +x "$WORK/bin/xorriso"
+PATH=$WORK/bin:$PATH timeout 60 bash "$ROOT/scripts/make-medium.sh" "$WORK/good" \
+    "$WORK/out/failed.iso" >/dev/null 2>"$WORK/failed.err"
+expect_eq "xorriso failing before its first byte: its reason, exit 1" "1 make-medium: error: writing the image failed: Cannot open the output" \
+    "$? $(cat "$WORK/failed.err")"
+
 expect_eq "no run left a partial image" "" "$(find "$WORK/out" -name '.*partial*')"
 finish
