@@ -180,9 +180,10 @@ class Writer:
     writing starts, and then once per -pacifier interval: by default a second, so a writing
     that took a little longer than 0.1 s (as it does when the image is read back as it grows)
     kept xorriso up to a second more. The shortest interval, 0.1 s, bounds that wait. And
-    -stdio_sync end flushes the image to the disk once, when it is whole, instead of every
-    16 MiB, which held the writing up each time: the writing then ends sooner, more often
-    before that first look, and the flush takes no processor from the read-back."""
+    xorriso's flushes to the disk (every 16 MiB by default, or once at the end) hold its
+    writing up, past that first look whenever the disk is slow: with -stdio_sync off it writes
+    without them, and the read-back flushes the image once it holds the last byte, while
+    xorriso waits for its look. The image is on the disk before it takes its name."""
 
     def __init__(self, medium, path, messages):
         epoch = source_date_epoch()
@@ -194,7 +195,7 @@ class Writer:
         command = ["xorriso", "-no_rc", "-report_about", "SORRY", "-abort_on", "FAILURE",
                    "-return_with", "SORRY", "32", "-follow", "link:mount",
                    "-joliet", "on", "-rockridge", "off", "-compliance", "no_emul_toc",
-                   "-padding", "included", "-pacifier", "interval=0.1", "-stdio_sync", "end",
+                   "-padding", "included", "-pacifier", "interval=0.1", "-stdio_sync", "off",
                    "-volid", VOLUME_ID, "-volume_date", "uuid", stamp,
                    "-iso_nowtime", f"={epoch}", "-outdev", f"stdio:{path}"] + \
             _mapping(medium) + ["-alter_date_r", "b", f"={epoch}", "/", "--", "-commit"]

@@ -3,9 +3,10 @@ the medium's folders and files, each byte for byte equal to the host file it was
 
 The image is read as the writer writes it, from its first byte to its last: its volume
 descriptors and folders come first, so the place of every file is known before its bytes
-arrive; each file is compared as they do, and the image's SHA-256 taken on the way. Once the
-writer is done, isoinfo, a reader independent of the writer and of this one, lists the Joliet
-tree, and its names, sizes and places must be the ones compared."""
+arrive; each file is compared as they do, and the image's SHA-256 taken on the way, after
+which the image is flushed to the disk. Once the writer is done, isoinfo, a reader independent
+of the writer and of this one, lists the Joliet tree, and its names, sizes and places must be
+the ones compared."""
 import hashlib
 import os
 import re
@@ -163,11 +164,14 @@ def _check_names(folders, files, medium):
 
 class _Hasher(threading.Thread):
     """The image's SHA-256, taken on a thread of its own as the image grows, up to the end of
-    its volume (hashlib lets go of the interpreter lock while it hashes)."""
+    its volume (hashlib lets go of the interpreter lock while it hashes). With a writer, it then
+    flushes the image to the disk, the writer's last byte being in: xorriso, which would do it
+    itself, runs with -stdio_sync off (see image.Writer)."""
 
     def __init__(self, image, writer, head, volume):
         super().__init__(daemon=True)
         self.image = _Growing(image, writer)
+        self.flush = writer is not None
         self.head = head
         self.volume = volume
         self.sha = hashlib.sha256(head)
@@ -185,7 +189,13 @@ class _Hasher(threading.Thread):
                     break
                 self.sha.update(buffer[:count])
         except OSError as error:
-            self.error = error.strerror
+            self.error = f"cannot read the image back: {error.strerror}"
+        else:
+            if self.flush and self.image.offset == self.volume:
+                try:
+                    os.fdatasync(self.image.file.fileno())
+                except OSError as error:
+                    self.error = f"cannot write the image to the disk: {error.strerror}"
         finally:
             self.image.close()
 
@@ -193,7 +203,7 @@ class _Hasher(threading.Thread):
         """The SHA-256 of the whole volume; raises when it ends early."""
         self.join()
         if self.error:
-            raise MediumError(f"cannot read the image back: {self.error}")
+            raise MediumError(self.error)
         if self.image.offset != self.volume:
             raise MediumError("the image read back ends before its volume does")
         return self.sha.hexdigest()
