@@ -25,8 +25,8 @@
 #    23:59:59), under a temporary name beside OUTPUT.iso (which must be a new name or a
 #    regular file, outside the payload); a partial image a killed run left is removed.
 # 5. Reads it back as it is written and compares every file, under its Joliet name, byte for
-#    byte, taking the SHA-256 on the way; isoinfo must list the same names and places; only
-#    then does the image take the name OUTPUT.iso.
+#    byte, taking the SHA-256 on the way, then flushes it to the disk; isoinfo must list the
+#    same names and places; only then does the image take the name OUTPUT.iso.
 # 6. Prints a report: rows found, warnings, certificates, the image's size and SHA-256.
 #
 # Exit codes: 0 image written; 1 a check or a step failed (a line for each problem and a last
