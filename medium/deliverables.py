@@ -4,9 +4,9 @@ linked with the bootstrap's own table, so that the rows checked are the rows set
 import fcntl
 import os
 import struct
-import subprocess
 import time
 
+import spawn
 from report import MediumError
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -42,22 +42,54 @@ class Programs:
 
 
 def _locked(work):
-    """Runs work() while this process alone builds: two publishers' runs may start together."""
-    os.makedirs(TOOLS, exist_ok=True)
-    with open(os.path.join(TOOLS, ".lock"), "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
+    """Runs work() while this process alone builds: two publishers' runs may start together.
+    A checkout this user cannot write (another user's, or a read-only one) still has the
+    lock file its owner's runs left, which locks as well when opened for reading; without it,
+    there is nothing to lock, and work() tells whether something needs building there."""
+    lock = os.path.join(TOOLS, ".lock")
+    try:
+        os.makedirs(TOOLS, exist_ok=True)
+        fd = os.open(lock, os.O_RDWR | os.O_CREAT, 0o666)
+    except OSError:
+        try:
+            fd = os.open(lock, os.O_RDONLY)
+        except OSError:
+            fd = None
+    try:
+        if fd is not None:
+            fcntl.flock(fd, fcntl.LOCK_EX)
         return work()
+    finally:
+        if fd is not None:
+            os.close(fd)
+
+
+def _shown(path):
+    """A path as the report names it: from the current folder when it lies below it."""
+    relative = os.path.relpath(path)
+    return path if relative.startswith("..") else relative
+
+
+def _unwritable(what, error):
+    return MediumError(f"{what} is needed, but {_shown(TOOLS)} cannot be written: "
+                       f"{error.strerror}")
 
 
 def _run_logged(command, what):
-    with open(LOG, "a") as log:
+    import subprocess  # only to build, which takes longer than loading it
+
+    try:
+        log = open(LOG, "a")
+    except OSError as error:
+        raise _unwritable(what, error) from None
+    with log:
         try:
             status = subprocess.run(command, cwd=ROOT, stdout=log, stderr=subprocess.STDOUT,
                                     stdin=subprocess.DEVNULL).returncode
         except FileNotFoundError:
             status = 127
     if status != 0:
-        raise MediumError(f"{what} failed; see {os.path.relpath(LOG, os.getcwd())}")
+        raise MediumError(f"{what} failed; see {_shown(LOG)}")
 
 
 def _mtime(path):
@@ -100,8 +132,11 @@ def programs():
                 _run_logged(["bash", os.path.join(ROOT, "scripts", "build.sh"), "win32"],
                             "building the deliverables")
             # As of the build's start: a source changed while it ran is newer than the stamp.
-            open(STAMP, "w").close()
-            os.utime(STAMP, ns=(started, started))
+            try:
+                open(STAMP, "w").close()
+                os.utime(STAMP, ns=(started, started))
+            except OSError as error:
+                raise _unwritable("building the deliverables", error) from None
             return "up to date" if before == (_mtime(setup), _mtime(launcher)) else "built now"
         state = _locked(build)
     for path in (setup, launcher):
@@ -122,8 +157,11 @@ def manifest_rows():
                         "building the manifest printer")
             os.replace(partial, PRINTER)
     _locked(build)
-    result = subprocess.run([PRINTER], stdout=subprocess.PIPE, text=True)
-    rows = result.stdout.splitlines()
-    if result.returncode != 0 or not rows:
+    try:
+        status, printed = spawn.run([PRINTER])
+    except OSError:
+        status, printed = 127, ""
+    rows = printed.splitlines()
+    if status != 0 or not rows:
         raise MediumError(f"the manifest printer {PRINTER} gave no rows")
     return rows

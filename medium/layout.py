@@ -29,6 +29,8 @@ class Medium:
         self.replaced = []
         self.added = {}
         self.payload_bytes = 0
+        # The payload's folders as (device, inode), links followed: no image goes into one.
+        self.folder_ids = set()
         self.autorun = ""  # "written", "kept" (the payload's) or "left out"
 
     def from_payload(self, path):
@@ -52,6 +54,7 @@ def _walk(host, medium_dir, medium, ancestors):
             if (info.st_dev, info.st_ino) in ancestors:
                 raise MediumError(f"payload folder {path} links back to a folder that holds it")
             medium.dirs.add(inside)
+            medium.folder_ids.add((info.st_dev, info.st_ino))
             _walk(path, inside, medium, ancestors | {(info.st_dev, info.st_ino)})
         elif stat.S_ISREG(info.st_mode):
             try:
@@ -74,6 +77,7 @@ def read_payload(folder):
     root = os.path.abspath(folder)
     medium = Medium(payload=root)
     info = os.stat(root)
+    medium.folder_ids.add((info.st_dev, info.st_ino))
     _walk(root, "", medium, {(info.st_dev, info.st_ino)})
     return medium
 
@@ -107,6 +111,11 @@ def lay_out(medium, programs, autorun_file):
         medium.autorun = "kept"
     elif autorun_file is None:
         medium.autorun = "left out"
+    elif any(_same_name(path, AUTORUN) for path in medium.dirs):
+        # A folder of that name keeps Windows from starting anything: kept with --no-autorun.
+        folder = next(path for path in sorted(medium.dirs) if _same_name(path, AUTORUN))
+        raise MediumError(f"the payload holds a folder {folder}, where {AUTORUN} goes: remove "
+                          "it, or give --no-autorun")
     else:
         with open(autorun_file, "wb") as out:
             out.write(AUTORUN_TEXT)

@@ -82,23 +82,38 @@ capture() {
     timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null
 }
 
-# capture_held CAPTION FILE PROGRAM: the same for a window that stands only a moment, such as
-# setup's progress window while the files are copied. PROGRAM (its exact Windows command line)
-# runs in slices: it is held still (SIGSTOP) while the window is looked for, so a slow look
-# cannot miss it, and while the window is saved. A program held while Wine grabs the X server
-# would block the capture: it is let go, and the capture tried once more.
-capture_held() {
-    local caption=$1 file=$2 program=$3 id= pid= end=$((SECONDS + 60)) status
+# staged_rows STAGING: how many of the medium's rows lie whole in STAGING (a host folder), each
+# as long as its file on the medium, names matched without regard to case.
+staged_rows() {
+    [ -d "$1" ] || { echo 0 && return; }
+    find "$1" -type f -printf '%P %s\n' 2>/dev/null | tr '[:upper:]' '[:lower:]' |
+        grep -cxFf "$ROW_SIZES"
+}
+
+# capture_progress FILE STAGING: setup's progress window part-way through the copy, after some
+# rows and before the last are staged in STAGING. The copy is over in a moment, so setup is
+# held still (SIGSTOP) while the rows are counted and the window is looked for, and let go
+# until some rows, and not all, are staged; then it runs a moment to paint its window, is held
+# again, and the window is saved. Writes the count of staged rows to FILE.rows. A program held
+# while Wine grabs the X server would block the capture: it is let go, and the capture tried
+# once more.
+capture_progress() {
+    local file=$1 staging=$2 caption='Quillo 4.0 Setup' id= pid= rows end=$((SECONDS + 60))
+    local status total
+    total=$(wc -l <"$ROW_SIZES")
     while [ -z "$pid" ] && [ "$SECONDS" -lt "$end" ]; do
-        pid=$(wine_pid "$program") || sleep 0.01
+        pid=$(wine_pid 'E:\setup.exe') || sleep 0.01
     done
     [ -n "$pid" ] || return 1
     while [ -z "$id" ] && [ "$SECONDS" -lt "$end" ] && kill -STOP "$pid" 2>/dev/null; do
-        id=$(window_id "$caption")
-        [ -n "$id" ] || { kill -CONT "$pid"; sleep 0.01; }
+        rows=$(staged_rows "$staging")
+        [ "$rows" -ge "$total" ] && { kill -CONT "$pid"; return 1; }  # too late: all staged
+        [ "$rows" -ge 1 ] && id=$(window_id "$caption")
+        [ -n "$id" ] || { kill -CONT "$pid"; sleep 0.005; }
     done
     [ -n "$id" ] || { kill -CONT "$pid" 2>/dev/null; return 1; }
     kill -CONT "$pid" && sleep 0.05 && kill -STOP "$pid"  # a moment to paint
+    staged_rows "$staging" >"$file.rows"
     timeout -k 1 5 import -display "$DISPLAY" -window "$id" "$file" 2>/dev/null
     status=$?
     kill -CONT "$pid"
@@ -166,7 +181,14 @@ section "The medium in drive E:"
     awk '{ printf "  E:\\%-22s %9d bytes\n", $1, $2 }')
 
 section "Running E:\\setup.exe with E:\\ as current directory"
-capture_held 'Quillo 4.0 Setup' "$PROGRESS_PNG" 'E:\setup.exe' &
+# The rows and their sizes on the medium, to tell a staged row from one being copied.
+ROW_SIZES=$WORK/row-sizes
+for row in $MEDIUM_FILES; do
+    find "$WORK/cd" -ipath "$WORK/cd/$row" -printf "$row %s\n"
+done | tr '[:upper:]' '[:lower:]' >"$ROW_SIZES"
+remove_staging "$(hostpath 'C:\windows\TEMP')"
+rm -f "$PROGRESS_PNG.rows"
+capture_progress "$PROGRESS_PNG" "$(hostpath 'C:\windows\TEMP')" &
 progress_watch=$!
 capture 'Quillo 4.0 Installer (stand-in)' "$INSTALLER_PNG" &
 installer_watch=$!
@@ -256,14 +278,17 @@ echo "  left in $staging_root: $(printf '%s\n' "$after_restart" | tr '\n' ' ')"
 end_session
 
 section "Screenshots"
-for shot in "$PROGRESS_PNG:the progress window, while the files were copied" \
-    "$INSTALLER_PNG:the stand-in installer's window"; do
-    if [ -s "${shot%%:*}" ]; then
-        echo "  ${shot%%:*}: ${shot#*:}"
-    else
-        echo "  (no screenshot of ${shot#*:})"
-    fi
-done
+if [ -s "$PROGRESS_PNG" ]; then
+    echo "  $PROGRESS_PNG: the progress window part-way through the copy, when" \
+        "$(cat "$PROGRESS_PNG.rows") of the $(wc -l <"$ROW_SIZES") rows had been staged"
+else
+    echo "  (no screenshot of the progress window part-way through the copy)"
+fi
+if [ -s "$INSTALLER_PNG" ]; then
+    echo "  $INSTALLER_PNG: the stand-in installer's window"
+else
+    echo "  (no screenshot of the stand-in installer's window)"
+fi
 echo
 echo "Demo finished; the prefix is in $WORK/prefix."
 WINE_TEST_KEEP=1

@@ -10,6 +10,7 @@ PACKAGES=(
     wine wine64 wine32:i386
     xvfb x11-utils imagemagick
     xorriso fuseiso genisoimage
+    osslsigncode openssl
 )
 
 if [ "$(id -u)" != 0 ]; then
