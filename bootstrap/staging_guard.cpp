@@ -1,6 +1,7 @@
 #include "bootstrap/staging_guard.h"
 
 #include "common/path.h"
+#include "common/plain_directory.h"
 #include "common/status.h"
 
 namespace {
@@ -83,14 +84,6 @@ bool Hold(StagingGuard* guard, const char* path) {
     return true;
 }
 
-// A directory, and no link: asked by path once it is held, so the answer stays true. Windows
-// reports a link as itself here, not what it names.
-bool IsPlainDirectory(const char* path) {
-    os::Dword attributes = os::GetFileAttributesA(path);
-    return attributes != os::kInvalidFileAttributes && (attributes & os::kAttrDirectory) != 0 &&
-           (attributes & os::kAttrReparsePoint) == 0;
-}
-
 // The root of the drive of `path` ("C:\"), false when it names none.
 bool DriveRootOf(const char* path, char (&root)[4]) {
     if (path[0] == '\0' || path[1] != ':') {
@@ -145,6 +138,7 @@ bool ClaimStagingDirectory(StagingGuard* guard, const char* path, int32_t creati
     if (!guard->guarded) {
         return true;
     }
+    // Asked by path once the directory is held, so the answer stays true.
     if (!Succeeded(creation) || !Hold(guard, path) || !IsPlainDirectory(path)) {
         return false;
     }

@@ -1,6 +1,7 @@
 #include "launcher/staging_cleanup.h"
 
 #include "common/path.h"
+#include "common/plain_directory.h"
 #include "common/platform.h"
 
 const char* const kStagedFiles[kStagedFileCount] = {
@@ -48,16 +49,10 @@ static const char kStagingRootRow[] = "..";
 // Rows without "..\" are in Init, the last of kStagedDirectories.
 constexpr int kInitDirectory = kStagedDirectoryCount - 1;
 
-// Whether `row` below `directory` is a plain directory: a link there is reported as itself,
-// with the reparse-point attribute, since the name is the last in the path.
-static bool IsPlainDirectory(const char* directory, const char* row) {
+// Whether `row` below `directory` is a plain directory, no link.
+static bool IsPlainRow(const char* directory, const char* row) {
     PathBuffer path;
-    if (!BuildStagedPath(path, directory, row)) {
-        return false;
-    }
-    os::Dword attributes = os::GetFileAttributesA(path);
-    return attributes != os::kInvalidFileAttributes && (attributes & os::kAttrDirectory) != 0 &&
-           (attributes & os::kAttrReparsePoint) == 0;
+    return BuildStagedPath(path, directory, row) && IsPlainDirectory(path);
 }
 
 // The index in kStagedDirectories of the directory that holds the file `row`.
@@ -78,9 +73,9 @@ static int DirectoryOfRow(const char* row) {
 
 bool CleanStagingArea(const char* directory) {
     bool plain[kStagedDirectoryCount];
-    bool rootPlain = IsPlainDirectory(directory, kStagingRootRow);
+    bool rootPlain = IsPlainRow(directory, kStagingRootRow);
     for (int i = 0; i < kStagedDirectoryCount; ++i) {
-        plain[i] = rootPlain && IsPlainDirectory(directory, kStagedDirectories[i]);
+        plain[i] = rootPlain && IsPlainRow(directory, kStagedDirectories[i]);
     }
     PathBuffer path;
     // Every file goes before the first directory: RemoveDirectoryA removes only empty ones.

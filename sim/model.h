@@ -285,6 +285,10 @@ Node* FindChild(Node* directory, const std::string& name);
 // it inherits, or `given` merged with it as NT merges (security.cpp).
 Node* AddChild(Node* directory, const std::string& name, bool isDirectory,
                const Dacl* given = nullptr);
+// Where a new name at the absolute `path` would go, links on the way followed: its directory
+// (`parent`) and drive, with `name` its last name; nothing (no parent) when something stands
+// there already, the directory is missing or `path` is no path.
+Found FreePlace(const std::string& path, std::string* name);
 // Records that `node` was made, written, given other attributes or permissions, or is about to
 // go, by the running process (or the restart), at its own path.
 void NoteChange(const Node* node);

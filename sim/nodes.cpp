@@ -60,6 +60,19 @@ void MoveChild(Node* node, Node* directory, const std::string& name) {
     NoteChange(node);
 }
 
+Found FreePlace(const std::string& path, std::string* name) {
+    Path parsed;
+    if (ParsePath(path.c_str(), "", &parsed, false) != 0 || parsed.parts.empty()) {
+        return Found();
+    }
+    Found found = Lookup(parsed, false);
+    if (found.node != nullptr) {
+        return Found();
+    }
+    *name = parsed.parts.back();
+    return found;
+}
+
 void WillWrite(Node* node) {
     FileData* data = node->data.get();
     if (!data->unflushed) {
@@ -395,33 +408,24 @@ std::vector<Entry> SnapshotAll() {
 }
 
 bool MakeDirectoryLink(const std::string& path, const std::string& target) {
-    Path parsed;
     Path named;
-    if (ParsePath(path.c_str(), "", &parsed, false) != 0 || parsed.parts.empty() ||
-        ParsePath(target.c_str(), "", &named, false) != 0) {
+    std::string name;
+    Found place = FreePlace(path, &name);
+    if (place.parent == nullptr || ParsePath(target.c_str(), "", &named, false) != 0) {
         return false;
     }
-    Found found = Lookup(parsed, false);
-    if (found.node != nullptr || found.parent == nullptr) {
-        return false;
-    }
-    Node* link = AddChild(found.parent, parsed.parts.back(), true);
-    link->linkTarget = PathText(named);
+    AddChild(place.parent, name, true)->linkTarget = PathText(named);
     return true;
 }
 
 bool MakeHardLink(const std::string& path, const std::string& existing) {
-    Path parsed;
     Node* file = Walk(existing, false, false, nullptr);
-    if (file == nullptr || file->directory || ParsePath(path.c_str(), "", &parsed, false) != 0 ||
-        parsed.parts.empty()) {
+    std::string name;
+    Found place = FreePlace(path, &name);
+    if (file == nullptr || file->directory || place.parent == nullptr) {
         return false;
     }
-    Found found = Lookup(parsed, false);
-    if (found.node != nullptr || found.parent == nullptr) {
-        return false;
-    }
-    AddChild(found.parent, parsed.parts.back(), false)->data = file->data;
+    AddChild(place.parent, name, false)->data = file->data;
     return true;
 }
 

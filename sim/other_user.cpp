@@ -39,16 +39,13 @@ Found Find(const std::string& path, bool followLast) {
 
 // A new file or directory at `path`, where nothing is yet, when the user may add it there.
 Node* Add(const std::string& path, bool directory) {
-    Path parsed;
-    if (ParsePath(path.c_str(), "", &parsed, false) != 0 || parsed.parts.empty()) {
+    std::string name;
+    Found place = FreePlace(path, &name);
+    if (place.parent == nullptr || WriteProtection(place.drive) != 0 ||
+        !MayAccess(place.parent, place.drive, directory ? kFileAppendData : kFileWriteData)) {
         return nullptr;
     }
-    Found found = Lookup(parsed, false);
-    if (found.node != nullptr || found.parent == nullptr || WriteProtection(found.drive) != 0 ||
-        !MayAccess(found.parent, found.drive, directory ? kFileAppendData : kFileWriteData)) {
-        return nullptr;
-    }
-    return AddChild(found.parent, parsed.parts.back(), directory);
+    return AddChild(place.parent, name, directory);
 }
 
 bool Write(Node* file, const std::string& content) {

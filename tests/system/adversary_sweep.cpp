@@ -146,12 +146,6 @@ void Attack(bool tight, AdversaryReport* report) {
     }
 }
 
-bool IsBelow(const std::string& path, const std::string& directory) {
-    std::string p = UpperText(path);
-    std::string d = UpperText(directory);
-    return p == d || (p.size() > d.size() && p.compare(0, d.size(), d) == 0 && p[d.size()] == '\\');
-}
-
 // A staging root setup may make, or one of its four directories and what is in them.
 bool InStaging(const std::string& path) {
     for (const char* root : kRoots) {
@@ -159,7 +153,7 @@ bool InStaging(const std::string& path) {
             return true;
         }
         for (const char* name : kMediumDirectories) {
-            if (IsBelow(path, Join(root, name))) {
+            if (PathIsBelow(path, Join(root, name))) {
                 return true;
             }
         }
